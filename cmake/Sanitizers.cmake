@@ -1,0 +1,6 @@
+# TOVIX_SANITIZE=ON builds everything with AddressSanitizer and UndefinedBehaviorSanitizer.
+option(TOVIX_SANITIZE "Build with ASan and UBSan" OFF)
+if(TOVIX_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()

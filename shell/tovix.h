@@ -1,0 +1,48 @@
+// The display shell shared by tovixtiles and tovixquads: the renderer hooks that each program
+// binds at build time, the virtual screen and the global handles.
+#ifndef TOVIX_SHELL_TOVIX_H
+#define TOVIX_SHELL_TOVIX_H
+
+#include <windows.h>
+
+// Renderer hooks. Each program defines all four; an action it does not have is null.
+extern const bool g_continuousRender;           // true: render every loop pass; false: only on paint
+extern void (*const g_afterStartupAction)(HWND); // given the cover window, once, before the loop
+extern void (*const g_paintAction)(HWND);       // given the window that received WM_PAINT
+extern void (*const g_idleAction)(void);        // after every loop pass, continuous mode only
+
+struct VirtualScreen {
+    LONG left;
+    LONG top;
+    LONG width;
+    LONG height;
+};
+extern VirtualScreen VirtualScreenRect;
+
+extern char g_windowTitle[16];
+extern char g_className[16];
+
+extern HINSTANCE g_hInstance;
+extern HWND g_hWnd;
+extern HDC g_hDC;
+extern HGLRC g_hRC;
+
+// Where the pointer was first seen; the program ends once it moves more than MOUSE_SLOP away.
+struct MouseOriginRecord {
+    LONG x;
+    LONG y;
+    bool captured;
+};
+extern MouseOriginRecord MouseOrigin;
+const int MOUSE_SLOP = 2;
+
+ATOM RegisterCoverClass(HINSTANCE hInstance);
+int CreateCoverWindow(HINSTANCE hInstance, int nCmdShow);
+LRESULT CALLBACK CoverWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL CALLBACK BlackoutMonitorProc(HMONITOR hMonitor, HDC hdcMonitor, LPRECT lprcMonitor, LPARAM dwData);
+
+// The process-wide 15-bit pseudo-random source, never seeded: every run draws the same sequence.
+int NextRandom(void);
+extern unsigned int g_randomState;
+
+#endif
