@@ -219,6 +219,7 @@ typedef struct tagBITMAPINFO {
 #define VK_RIGHT 0x27
 #define VK_DOWN 0x28
 #define VK_F1 0x70
+#define VK_F4 0x73
 #define VK_LSHIFT 0xA0
 #define VK_RSHIFT 0xA1
 #define VK_LCONTROL 0xA2

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <string>
@@ -14,6 +15,13 @@
 #include "winport/test_api.h"
 
 namespace winport::detail {
+
+using winport::Button;
+using winport::Call;
+using winport::MonitorSpec;
+using winport::RetrievalHook;
+
+class Host;
 
 struct WindowClass {
     std::string name;
@@ -112,6 +120,7 @@ struct PortState {
     std::vector<Monitor> monitors;
     RECT virtualScreen{};
     std::vector<uint32_t> framebuffer;  // top-down, covers virtualScreen
+    RECT damage{};                      // framebuffer pixels changed since a presenter last looked
 
     std::vector<WindowClass> classes;
     HandleTable<Window, HandleKind::Window> windows;
@@ -142,6 +151,7 @@ struct PortState {
     long bitBlts = 0;
     bool recordCalls = false;
     std::vector<std::string> callLog;
+    Host *host = nullptr;
 };
 
 PortState &Port();
@@ -158,12 +168,42 @@ RECT ToSurface(const Target &target, const RECT &logical);
 // Marks pixels written to a target as changed (framebuffer damage, DIB generation).
 void NoteWrite(const Target &target, const RECT &surfaceRect);
 
+// Lays the monitors out and makes a black framebuffer for them; false for an unusable layout.
+bool SetLayout(const std::vector<MonitorSpec> &monitors);
 Surface Framebuffer();
+HDC NewDc(const Dc &dc);
 Window *FindWindow(HWND hwnd);
 
 // Sends a message straight to a window's procedure, as SendMessage does on the window's thread.
 LRESULT SendToWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 void DestroyWindowNow(HWND hwnd);
+
+// What the GL side sees of a DC: a window (drawing stays in a hidden back buffer) or a bitmap
+// (drawing lands in its pixels at glFlush). `id` tells drawables apart across calls.
+struct GlDrawable {
+    enum class Kind { Window, Bitmap } kind = Kind::Window;
+    const void *id = nullptr;
+    int width = 0;
+    int height = 0;
+    Bitmap *bitmap = nullptr;  // Kind::Bitmap
+};
+// False for a stale DC, a screen DC or a memory DC with no bitmap.
+bool ResolveGlDrawable(HDC hdc, GlDrawable *drawable);
+// Where the DC's pixel format is kept (the window's for window DCs); null for a stale DC.
+int *PixelFormatSlot(HDC hdc);
+
+// The character a key types with the given modifiers (a US layout), or 0 for none.
+char CharacterForKey(WORD virtualKey, const Keyboard &keyboard);
+
+// Shows the desktop somewhere and feeds it input. Without one the desktop is headless.
+class Host {
+public:
+    virtual ~Host() = default;
+    // Blocks until input may have arrived; false when none ever will.
+    virtual bool WaitForInput() = 0;
+};
+void SetHost(Host *host);
+bool WaitForInput();
 
 // GL side: drop every context (on desktop reset).
 void ResetGl();

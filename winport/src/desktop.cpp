@@ -1,0 +1,140 @@
+// The monitors, the virtual screen and the framebuffer that plays video memory.
+#include <new>
+
+#include "port.h"
+
+namespace winport::detail {
+
+namespace {
+
+// A framebuffer larger than this is refused rather than left to fail halfway.
+constexpr int64_t kMaxFramebufferPixels = int64_t{1} << 28;
+constexpr int64_t kMaxCoordinate = 1 << 20;
+
+bool IsSane(const RECT &r)
+{
+    return r.right > r.left && r.bottom > r.top && r.left > -kMaxCoordinate && r.top > -kMaxCoordinate &&
+           r.right < kMaxCoordinate && r.bottom < kMaxCoordinate;
+}
+
+HMONITOR MonitorHandle(size_t index)
+{
+    uint64_t value = (static_cast<uint64_t>(HandleKind::Monitor) << 40) | (index + 1);
+    return reinterpret_cast<HMONITOR>(static_cast<uintptr_t>(value));
+}
+
+}  // namespace
+
+bool SetLayout(const std::vector<MonitorSpec> &monitors)
+{
+    if (monitors.empty())
+        return false;
+    RECT bounds = monitors.front().rect;
+    for (const MonitorSpec &m : monitors) {
+        if (!IsSane(m.rect))
+            return false;
+        bounds.left = std::min(bounds.left, m.rect.left);
+        bounds.top = std::min(bounds.top, m.rect.top);
+        bounds.right = std::max(bounds.right, m.rect.right);
+        bounds.bottom = std::max(bounds.bottom, m.rect.bottom);
+    }
+    int64_t pixels = static_cast<int64_t>(bounds.right - bounds.left) * (bounds.bottom - bounds.top);
+    if (pixels > kMaxFramebufferPixels)
+        return false;
+
+    PortState &port = Port();
+    try {
+        port.framebuffer.assign(static_cast<size_t>(pixels), 0);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    port.monitors.clear();
+    for (const MonitorSpec &m : monitors)
+        port.monitors.push_back(Monitor{m.rect});
+    port.virtualScreen = bounds;
+    port.damage = RECT{0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top};
+    return true;
+}
+
+Surface Framebuffer()
+{
+    PortState &port = Port();
+    const RECT &v = port.virtualScreen;
+    return Surface{port.framebuffer.data(), v.right - v.left, v.bottom - v.top, false};
+}
+
+}  // namespace winport::detail
+
+using namespace winport::detail;
+
+int WINAPI GetSystemMetrics(int index)
+{
+    EnterCall("GetSystemMetrics");
+    const RECT &v = Port().virtualScreen;
+    switch (index) {
+    case SM_XVIRTUALSCREEN:
+        return v.left;
+    case SM_YVIRTUALSCREEN:
+        return v.top;
+    case SM_CXVIRTUALSCREEN:
+        return v.right - v.left;
+    case SM_CYVIRTUALSCREEN:
+        return v.bottom - v.top;
+    default:
+        return 0;
+    }
+}
+
+BOOL WINAPI EnumDisplayMonitors(HDC hdc, LPCRECT clip, MONITORENUMPROC proc, LPARAM data)
+{
+    EnterCall("EnumDisplayMonitors");
+    if (proc == nullptr)
+        return FALSE;
+
+    // Monitor rectangles are given in the DC's coordinates and limited to what the DC can show.
+    int64_t originX = 0, originY = 0;
+    RECT visible{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
+    if (hdc != nullptr) {
+        Dc *dc = Port().dcs.Get(hdc);
+        if (dc == nullptr)
+            return FALSE;
+        if (dc->kind == DcKind::Memory)
+            return TRUE;  // a memory DC is on no monitor
+        Target target;
+        if (!ResolveTarget(hdc, &target))
+            return TRUE;  // nothing of it is visible
+        const RECT &v = Port().virtualScreen;
+        originX = -target.dx - v.left;
+        originY = -target.dy - v.top;
+        visible = Offset(target.clip, -target.dx, -target.dy);
+    }
+    if (clip != nullptr)
+        visible = Intersect(visible, *clip);
+
+    for (size_t i = 0; i < Port().monitors.size(); ++i) {
+        RECT rect = Intersect(Offset(Port().monitors[i].rect, originX, originY), visible);
+        if (IsEmpty(rect))
+            continue;
+        BOOL more;
+        if (hdc == nullptr) {
+            more = proc(MonitorHandle(i), nullptr, &rect, data);
+        } else {
+            // The callback draws through the same DC, clipped to this monitor for the call's length.
+            Dc *dc = Port().dcs.Get(hdc);
+            if (dc == nullptr)
+                break;
+            bool hadClip = dc->hasExtraClip;
+            RECT oldClip = dc->extraClip;
+            dc->extraClip = hadClip ? Intersect(oldClip, rect) : rect;
+            dc->hasExtraClip = true;
+            more = proc(MonitorHandle(i), hdc, &rect, data);
+            if ((dc = Port().dcs.Get(hdc)) != nullptr) {
+                dc->hasExtraClip = hadClip;
+                dc->extraClip = oldClip;
+            }
+        }
+        if (!more)
+            break;
+    }
+    return TRUE;
+}

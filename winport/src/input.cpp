@@ -1,0 +1,63 @@
+// Pointer capture, the cursor and keyboard translation.
+#include "port.h"
+
+namespace winport::detail {
+
+char CharacterForKey(WORD vk, const Keyboard &keyboard)
+{
+    if (vk >= 'A' && vk <= 'Z') {
+        if (keyboard.control)
+            return static_cast<char>(vk - 'A' + 1);  // Ctrl+A is 1, as Windows types it
+        return static_cast<char>(keyboard.shift ? vk : vk - 'A' + 'a');
+    }
+    if (vk >= '0' && vk <= '9') {
+        static const char shifted[] = ")!@#$%^&*(";
+        return keyboard.shift ? shifted[vk - '0'] : static_cast<char>(vk);
+    }
+    switch (vk) {
+    case VK_BACK:
+        return 8;
+    case VK_TAB:
+        return 9;
+    case VK_RETURN:
+        return 13;
+    case VK_ESCAPE:
+        return 27;
+    case VK_SPACE:
+        return ' ';
+    default:
+        return 0;  // modifiers, arrows, function keys: no character
+    }
+}
+
+void SetHost(Host *host) { Port().host = host; }
+
+bool WaitForInput()
+{
+    Host *host = Port().host;
+    return host != nullptr && host->WaitForInput();
+}
+
+}  // namespace winport::detail
+
+using namespace winport::detail;
+
+HWND WINAPI SetCapture(HWND hwnd)
+{
+    EnterCall("SetCapture");
+    PortState &port = Port();
+    HWND previous = port.capture;
+    if (FindWindow(hwnd) != nullptr)
+        port.capture = hwnd;
+    return previous;
+}
+
+HCURSOR WINAPI SetCursor(HCURSOR cursor)
+{
+    EnterCall("SetCursor");
+    PortState &port = Port();
+    HCURSOR previous = port.cursor;
+    port.cursor = cursor;
+    port.cursorSet = true;
+    return previous;
+}
