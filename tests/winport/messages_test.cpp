@@ -111,7 +111,8 @@ TEST_F(MessagesTest, TranslateMessageTypesCharactersForCharacterKeysOnly)
     const Case cases[] = {
         {{}, 'A', 'a'},           {{VK_SHIFT}, 'A', 'A'},   {{VK_CONTROL}, 'C', 3}, {{}, '7', '7'},
         {{}, VK_ESCAPE, 27},      {{}, VK_RETURN, 13},      {{}, VK_SPACE, ' '},    {{}, VK_SHIFT, -1},
-        {{}, VK_CONTROL, -1},     {{}, VK_LEFT, -1},        {{}, VK_F1, -1},
+        {{}, VK_CONTROL, -1},     {{}, VK_LEFT, -1},        {{}, VK_F1, -1},    {{}, VK_OEM_COMMA, ','},
+        {{VK_SHIFT}, VK_OEM_2, '?'}, {{}, VK_NUMPAD0 + 4, '4'},
     };
     for (const Case &c : cases) {
         ASSERT_TRUE(winport::ResetDesktop());
@@ -134,6 +135,19 @@ TEST_F(MessagesTest, TranslateMessageTypesCharactersForCharacterKeysOnly)
         EXPECT_EQ(typed, c.expected) << "key " << c.key;
         EXPECT_LE(chars, 1);
     }
+}
+
+TEST_F(MessagesTest, ACharacterWithoutAVirtualKeyIsTypedAsIs)
+{
+    winport::InjectCharacter(0xE9);
+    MSG msg;
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_KEYDOWN));
+    EXPECT_EQ(msg.wParam, static_cast<WPARAM>(VK_PACKET));
+    TranslateMessage(&msg);
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_CHAR));
+    EXPECT_EQ(msg.wParam, 0xE9u);
 }
 
 TEST_F(MessagesTest, PointerInputCarriesClientCoordinatesAsSixteenBitWords)

@@ -14,6 +14,20 @@ char CharacterForKey(WORD vk, const Keyboard &keyboard)
         static const char shifted[] = ")!@#$%^&*(";
         return keyboard.shift ? shifted[vk - '0'] : static_cast<char>(vk);
     }
+    if (vk >= VK_NUMPAD0 && vk <= VK_NUMPAD9)
+        return static_cast<char>('0' + (vk - VK_NUMPAD0));
+    // The punctuation keys of a US layout: unshifted, then shifted.
+    static const struct {
+        WORD vk;
+        char plain, shifted;
+    } punctuation[] = {
+        {VK_OEM_1, ';', ':'},     {VK_OEM_PLUS, '=', '+'}, {VK_OEM_COMMA, ',', '<'}, {VK_OEM_MINUS, '-', '_'},
+        {VK_OEM_PERIOD, '.', '>'}, {VK_OEM_2, '/', '?'},   {VK_OEM_3, '`', '~'},     {VK_OEM_4, '[', '{'},
+        {VK_OEM_5, '\\', '|'},    {VK_OEM_6, ']', '}'},    {VK_OEM_7, '\'', '"'},
+    };
+    for (const auto &p : punctuation)
+        if (p.vk == vk)
+            return keyboard.shift ? p.shifted : p.plain;
     switch (vk) {
     case VK_BACK:
         return 8;
@@ -31,6 +45,7 @@ char CharacterForKey(WORD vk, const Keyboard &keyboard)
 }
 
 void SetHost(Host *host) { Port().host = host; }
+Host *CurrentHost() { return Port().host; }
 
 bool WaitForInput()
 {
@@ -47,8 +62,11 @@ HWND WINAPI SetCapture(HWND hwnd)
     EnterCall("SetCapture");
     PortState &port = Port();
     HWND previous = port.capture;
-    if (FindWindow(hwnd) != nullptr)
+    if (FindWindow(hwnd) != nullptr) {
         port.capture = hwnd;
+        if (port.host != nullptr)
+            port.host->CaptureChanged(true);
+    }
     return previous;
 }
 
@@ -59,5 +77,7 @@ HCURSOR WINAPI SetCursor(HCURSOR cursor)
     HCURSOR previous = port.cursor;
     port.cursor = cursor;
     port.cursorSet = true;
+    if (port.host != nullptr)
+        port.host->CursorChanged(cursor != nullptr);
     return previous;
 }

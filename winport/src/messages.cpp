@@ -127,6 +127,8 @@ bool RouteInput(const InputEvent &e, MSG *msg)
         bool sys = port.keyboard.alt || e.virtualKey == VK_MENU;
         UINT message = e.down ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
         LPARAM lParam = 1 | (port.keyboard.alt ? (LPARAM{1} << 29) : 0) | (e.down ? 0 : (LPARAM{3} << 30));
+        if (e.virtualKey == VK_PACKET)
+            lParam |= static_cast<LPARAM>(e.character) << 16;
         *msg = MakeMsg(port.focus, message, e.virtualKey, lParam);
         return true;
     }
@@ -203,9 +205,13 @@ void CountRetrieval()
         RetrievalHook hook = port.retrievalHook;  // the hook may replace itself
         hook(port.retrievals);
     }
+    if (port.host != nullptr)
+        port.host->Poll();
 }
 
 }  // namespace
+
+void QueueInput(const InputEvent &event) { Port().queue.input.push_back(event); }
 
 }  // namespace winport::detail
 
@@ -243,12 +249,14 @@ BOOL WINAPI TranslateMessage(const MSG *msg)
     EnterCall("TranslateMessage");
     if (msg == nullptr || (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN))
         return FALSE;
-    char ch = CharacterForKey(static_cast<WORD>(msg->wParam), Port().keyboard);
+    WORD vk = static_cast<WORD>(msg->wParam);
+    WPARAM ch = vk == VK_PACKET ? HIWORD(msg->lParam)
+                                : static_cast<unsigned char>(CharacterForKey(vk, Port().keyboard));
     if (ch == 0)
         return TRUE;
     UINT message = msg->message == WM_SYSKEYDOWN ? WM_SYSCHAR : WM_CHAR;
     // Posted, so the character comes before any further input, as on Windows.
-    Port().queue.posted.push_back(MakeMsg(msg->hwnd, message, static_cast<unsigned char>(ch), msg->lParam));
+    Port().queue.posted.push_back(MakeMsg(msg->hwnd, message, ch, msg->lParam));
     return TRUE;
 }
 

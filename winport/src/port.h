@@ -96,6 +96,7 @@ struct InputEvent {
     bool down = false;
     int wheelDelta = 0;
     WORD virtualKey = 0;
+    WORD character = 0;  // VK_PACKET: the character typed, which Windows carries in the scan code
 };
 
 struct Queue {
@@ -192,17 +193,28 @@ bool ResolveGlDrawable(HDC hdc, GlDrawable *drawable);
 // Where the DC's pixel format is kept (the window's for window DCs); null for a stale DC.
 int *PixelFormatSlot(HDC hdc);
 
+// Queues hardware input; it is routed to a window when it is retrieved.
+void QueueInput(const InputEvent &event);
+
 // The character a key types with the given modifiers (a US layout), or 0 for none.
 char CharacterForKey(WORD virtualKey, const Keyboard &keyboard);
 
 // Shows the desktop somewhere and feeds it input. Without one the desktop is headless.
+// Every call comes from the thread that retrieves messages.
 class Host {
 public:
     virtual ~Host() = default;
     // Blocks until input may have arrived; false when none ever will.
     virtual bool WaitForInput() = 0;
+    // On every message retrieval: take in new input, show what changed when a refresh is due.
+    virtual void Poll() {}
+    // A window was shown, hidden or destroyed.
+    virtual void WindowsChanged() {}
+    virtual void CaptureChanged(bool captured) { (void)captured; }
+    virtual void CursorChanged(bool visible) { (void)visible; }
 };
 void SetHost(Host *host);
+Host *CurrentHost();
 bool WaitForInput();
 
 // GL side: drop every context (on desktop reset).

@@ -58,8 +58,6 @@ void SetClock(DWORD milliseconds)
     Port().clock = milliseconds;
 }
 
-static void QueueInput(const InputEvent &event) { Port().queue.input.push_back(event); }
-
 void InjectPointerMove(int x, int y)
 {
     InputEvent e;
@@ -105,6 +103,18 @@ void InjectKeyPress(WORD virtualKey)
 {
     InjectKey(virtualKey, true);
     InjectKey(virtualKey, false);
+}
+
+void InjectCharacter(WORD character)
+{
+    InputEvent e;
+    e.kind = InputEvent::Kind::Key;
+    e.virtualKey = VK_PACKET;
+    e.character = character;
+    e.down = true;
+    QueueInput(e);
+    e.down = false;
+    QueueInput(e);
 }
 
 void SetPointerPosition(int x, int y) { Port().pointer = POINT{x, y}; }

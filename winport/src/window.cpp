@@ -53,6 +53,8 @@ void DestroyWindowNow(HWND hwnd)
     posted.erase(std::remove_if(posted.begin(), posted.end(), [hwnd](const MSG &m) { return m.hwnd == hwnd; }),
                  posted.end());
     port.windows.Remove(hwnd);
+    if (port.host != nullptr)
+        port.host->WindowsChanged();
 }
 
 }  // namespace winport::detail
@@ -151,6 +153,8 @@ BOOL WINAPI ShowWindow(HWND hwnd, int nCmdShow)
         Port().focus = hwnd;
     else if (Port().focus == hwnd)
         Port().focus = nullptr;
+    if (show != wasVisible && Port().host != nullptr)
+        Port().host->WindowsChanged();
     return wasVisible ? TRUE : FALSE;
 }
 

@@ -42,6 +42,8 @@ void InjectClick(Button button);  // down, then up
 void InjectWheel(int delta);      // 120 per notch, positive away from the user
 void InjectKey(WORD virtualKey, bool down);
 void InjectKeyPress(WORD virtualKey);  // down, then up
+// A character typed on a key the keyboard layout has no virtual key for (VK_PACKET).
+void InjectCharacter(WORD character);
 void SetPointerPosition(int x, int y);  // where the pointer is, without a move message
 // The desktop's close request (Alt+F4, a window manager's close button).
 void RequestClose(HWND hwnd);

@@ -1,0 +1,321 @@
+// The SDL2 presenter. The framebuffer plays video memory and this plays scan-out: only damaged
+// pixels are uploaded, at most once per display refresh, on the message-retrieval thread.
+#include "present_sdl.h"
+
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace winport::detail {
+
+namespace {
+
+const char *g_programName = "tovix";
+
+// Xlib ends the process when the server goes away; end it our way: one line and exit code 0.
+int DisplayLost(Display *)
+{
+    std::fprintf(stderr, "%s: the display went away\n", g_programName);
+    std::fflush(stderr);
+    _exit(0);
+}
+
+WORD VirtualKeyFor(SDL_Keycode sym)
+{
+    if (sym >= SDLK_a && sym <= SDLK_z)
+        return static_cast<WORD>('A' + (sym - SDLK_a));
+    if (sym >= SDLK_0 && sym <= SDLK_9)
+        return static_cast<WORD>(sym);
+    if (sym >= SDLK_F1 && sym <= SDLK_F12)
+        return static_cast<WORD>(VK_F1 + (sym - SDLK_F1));
+    if (sym >= SDLK_KP_1 && sym <= SDLK_KP_9)
+        return static_cast<WORD>(VK_NUMPAD0 + 1 + (sym - SDLK_KP_1));
+    switch (sym) {
+    case SDLK_KP_0: return VK_NUMPAD0;
+    case SDLK_BACKSPACE: return VK_BACK;
+    case SDLK_TAB: return VK_TAB;
+    case SDLK_RETURN: case SDLK_KP_ENTER: return VK_RETURN;
+    case SDLK_ESCAPE: return VK_ESCAPE;
+    case SDLK_SPACE: return VK_SPACE;
+    case SDLK_LSHIFT: case SDLK_RSHIFT: return VK_SHIFT;
+    case SDLK_LCTRL: case SDLK_RCTRL: return VK_CONTROL;
+    case SDLK_LALT: case SDLK_RALT: return VK_MENU;
+    case SDLK_LEFT: return VK_LEFT;
+    case SDLK_UP: return VK_UP;
+    case SDLK_RIGHT: return VK_RIGHT;
+    case SDLK_DOWN: return VK_DOWN;
+    case SDLK_SEMICOLON: return VK_OEM_1;
+    case SDLK_EQUALS: return VK_OEM_PLUS;
+    case SDLK_COMMA: return VK_OEM_COMMA;
+    case SDLK_MINUS: return VK_OEM_MINUS;
+    case SDLK_PERIOD: return VK_OEM_PERIOD;
+    case SDLK_SLASH: return VK_OEM_2;
+    case SDLK_BACKQUOTE: return VK_OEM_3;
+    case SDLK_LEFTBRACKET: return VK_OEM_4;
+    case SDLK_BACKSLASH: return VK_OEM_5;
+    case SDLK_RIGHTBRACKET: return VK_OEM_6;
+    case SDLK_QUOTE: return VK_OEM_7;
+    default:
+        // Any other key that types something arrives as a typed character, as Windows' VK_PACKET.
+        return (sym >= 32 && sym < 0xFFFF && (sym & SDLK_SCANCODE_MASK) == 0) ? VK_PACKET : 0;
+    }
+}
+
+}  // namespace
+
+bool SdlHost::Start(std::string *reason)
+{
+    SDL_SetHint(SDL_HINT_GRAB_KEYBOARD, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        *reason = std::string("no display: ") + SDL_GetError();
+        return false;
+    }
+    if (std::string(SDL_GetCurrentVideoDriver()) == "x11")
+        XSetIOErrorHandler(DisplayLost);
+
+    int count = SDL_GetNumVideoDisplays();
+    if (count <= 0) {
+        *reason = "the display has no monitors";
+        SDL_Quit();
+        return false;
+    }
+    // The first display is the primary one; as on Windows, its top-left corner is (0, 0).
+    std::vector<MonitorSpec> layout;
+    SDL_Rect primary{};
+    SDL_GetDisplayBounds(0, &primary);
+    int refresh = 0;
+    for (int i = 0; i < count; ++i) {
+        Output output;
+        if (SDL_GetDisplayBounds(i, &output.bounds) != 0 || output.bounds.w <= 0 || output.bounds.h <= 0)
+            continue;
+        output.monitor = RECT{output.bounds.x - primary.x, output.bounds.y - primary.y,
+                              output.bounds.x - primary.x + output.bounds.w, output.bounds.y - primary.y + output.bounds.h};
+        layout.push_back(MonitorSpec{output.monitor});
+        outputs_.push_back(output);
+        SDL_DisplayMode mode;
+        if (SDL_GetCurrentDisplayMode(i, &mode) == 0 && mode.refresh_rate > refresh)
+            refresh = mode.refresh_rate;
+    }
+    if (layout.empty() || !SetLayout(layout)) {
+        *reason = "the display's monitors cannot be covered";
+        SDL_Quit();
+        return false;
+    }
+    Uint64 frequency = SDL_GetPerformanceFrequency();
+    refreshTicks_ = frequency / static_cast<Uint64>(refresh > 0 ? refresh : 60);
+    pumpTicks_ = frequency / 1000;  // input is looked at every millisecond at most
+    return true;
+}
+
+void SdlHost::Stop()
+{
+    CloseWindows();
+    SDL_Quit();
+}
+
+void SdlHost::OpenWindows()
+{
+    Surface fb = Framebuffer();
+    framebuffer_ = SDL_CreateRGBSurfaceWithFormatFrom(fb.pixels, fb.width, fb.height, 32, fb.width * 4,
+                                                      SDL_PIXELFORMAT_RGB888);
+    for (Output &output : outputs_) {
+        output.window = SDL_CreateWindow("Tovix", output.bounds.x, output.bounds.y, output.bounds.w, output.bounds.h,
+                                         SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR |
+                                             SDL_WINDOW_FULLSCREEN_DESKTOP);
+        if (output.window == nullptr)
+            std::fprintf(stderr, "%s: cannot cover a monitor: %s\n", g_programName, SDL_GetError());
+    }
+    RECT &damage = Port().damage;
+    damage = RECT{0, 0, fb.width, fb.height};
+    ApplyGrab();
+    SDL_ShowCursor(cursorVisible_ ? SDL_ENABLE : SDL_DISABLE);
+    Present();
+}
+
+void SdlHost::CloseWindows()
+{
+    for (Output &output : outputs_) {
+        if (output.window != nullptr)
+            SDL_DestroyWindow(output.window);
+        output.window = nullptr;
+    }
+    if (framebuffer_ != nullptr)
+        SDL_FreeSurface(framebuffer_);
+    framebuffer_ = nullptr;
+}
+
+void SdlHost::WindowsChanged()
+{
+    bool anyVisible = false;
+    Port().windows.ForEach([&](void *, const Window &w) { anyVisible = anyVisible || w.visible; });
+    bool open = framebuffer_ != nullptr;
+    if (anyVisible && !open)
+        OpenWindows();
+    else if (!anyVisible && open)
+        CloseWindows();
+}
+
+void SdlHost::ApplyGrab()
+{
+    if (outputs_.empty() || outputs_.front().window == nullptr)
+        return;
+    SDL_Window *window = outputs_.front().window;
+    SDL_SetWindowMouseGrab(window, captured_ ? SDL_TRUE : SDL_FALSE);
+    SDL_SetWindowKeyboardGrab(window, captured_ ? SDL_TRUE : SDL_FALSE);
+}
+
+void SdlHost::CaptureChanged(bool captured)
+{
+    captured_ = captured;
+    ApplyGrab();
+}
+
+void SdlHost::CursorChanged(bool visible)
+{
+    cursorVisible_ = visible;
+    SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
+}
+
+SdlHost::Output *SdlHost::OutputFor(Uint32 windowId)
+{
+    for (Output &output : outputs_)
+        if (output.window != nullptr && SDL_GetWindowID(output.window) == windowId)
+            return &output;
+    return nullptr;
+}
+
+void SdlHost::PointerAt(Uint32 windowId, int x, int y)
+{
+    Output *output = OutputFor(windowId);
+    if (output == nullptr)
+        return;
+    POINT p{output->monitor.left + x, output->monitor.top + y};
+    if (p.x == lastPointer_.x && p.y == lastPointer_.y)
+        return;
+    lastPointer_ = p;
+    InputEvent e;
+    e.kind = InputEvent::Kind::Move;
+    e.x = p.x;
+    e.y = p.y;
+    QueueInput(e);
+}
+
+void SdlHost::TakeEvent(const SDL_Event &event)
+{
+    InputEvent e;
+    switch (event.type) {
+    case SDL_MOUSEMOTION:
+        PointerAt(event.motion.windowID, event.motion.x, event.motion.y);
+        break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+        PointerAt(event.button.windowID, event.button.x, event.button.y);
+        e.kind = InputEvent::Kind::Button;
+        e.down = event.type == SDL_MOUSEBUTTONDOWN;
+        if (event.button.button == SDL_BUTTON_LEFT)
+            e.button = Button::Left;
+        else if (event.button.button == SDL_BUTTON_RIGHT)
+            e.button = Button::Right;
+        else if (event.button.button == SDL_BUTTON_MIDDLE)
+            e.button = Button::Middle;
+        else
+            break;
+        QueueInput(e);
+        break;
+    case SDL_MOUSEWHEEL: {
+        int notches = event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -event.wheel.y : event.wheel.y;
+        if (notches == 0)
+            notches = event.wheel.x != 0 ? 1 : 0;  // a sideways turn is still a turn of the wheel
+        if (notches == 0)
+            break;
+        e.kind = InputEvent::Kind::Wheel;
+        e.wheelDelta = notches * 120;
+        QueueInput(e);
+        break;
+    }
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+        WORD vk = VirtualKeyFor(event.key.keysym.sym);
+        if (vk == 0 || (vk == VK_PACKET && event.type == SDL_KEYUP))
+            break;
+        e.kind = InputEvent::Kind::Key;
+        e.down = event.type == SDL_KEYDOWN;
+        e.virtualKey = vk;
+        e.character = vk == VK_PACKET ? static_cast<WORD>(event.key.keysym.sym) : 0;
+        QueueInput(e);
+        break;
+    }
+    case SDL_WINDOWEVENT:
+        if (event.window.event == SDL_WINDOWEVENT_CLOSE)
+            RequestClose(Port().focus);
+        else if (event.window.event == SDL_WINDOWEVENT_EXPOSED || event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
+            Port().damage = RECT{0, 0, Framebuffer().width, Framebuffer().height};
+        break;
+    case SDL_QUIT:
+        RequestClose(Port().focus);
+        break;
+    default:
+        break;
+    }
+}
+
+void SdlHost::TakeEvents()
+{
+    SDL_Event event;
+    while (SDL_PollEvent(&event))
+        TakeEvent(event);
+    lastPump_ = SDL_GetPerformanceCounter();
+}
+
+void SdlHost::Present()
+{
+    RECT &damage = Port().damage;
+    if (framebuffer_ == nullptr || IsEmpty(damage))
+        return;
+    const RECT &v = Port().virtualScreen;
+    for (Output &output : outputs_) {
+        if (output.window == nullptr)
+            continue;
+        RECT local = Offset(output.monitor, -static_cast<int64_t>(v.left), -static_cast<int64_t>(v.top));
+        RECT part = Intersect(damage, local);
+        if (IsEmpty(part))
+            continue;
+        SDL_Surface *surface = SDL_GetWindowSurface(output.window);
+        if (surface == nullptr)
+            continue;
+        SDL_Rect from{part.left, part.top, part.right - part.left, part.bottom - part.top};
+        SDL_Rect to{part.left - local.left, part.top - local.top, from.w, from.h};
+        SDL_Rect shown = to;
+        SDL_BlitSurface(framebuffer_, &from, surface, &to);
+        SDL_UpdateWindowSurfaceRects(output.window, &shown, 1);
+    }
+    damage = RECT{};
+    lastPresent_ = SDL_GetPerformanceCounter();
+}
+
+void SdlHost::Poll()
+{
+    Uint64 now = SDL_GetPerformanceCounter();
+    if (now - lastPump_ >= pumpTicks_)
+        TakeEvents();
+    if (now - lastPresent_ >= refreshTicks_)
+        Present();
+}
+
+bool SdlHost::WaitForInput()
+{
+    Present();
+    SDL_Event event;
+    if (SDL_WaitEventTimeout(&event, 100))
+        TakeEvent(event);
+    TakeEvents();
+    return true;
+}
+
+void SetProgramName(const char *name) { g_programName = name; }
+
+}  // namespace winport::detail

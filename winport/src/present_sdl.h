@@ -1,0 +1,60 @@
+// The presenter: shows the desktop's framebuffer on a real display through SDL2 and turns the
+// display's input into the desktop's hardware input.
+#ifndef WINPORT_PRESENT_SDL_H
+#define WINPORT_PRESENT_SDL_H
+
+#include <SDL2/SDL.h>
+
+#include <string>
+#include <vector>
+
+#include "port.h"
+
+namespace winport::detail {
+
+class SdlHost : public Host {
+public:
+    // Connects to the display and lays the desktop out like its monitors. False, with the reason,
+    // when there is no usable display.
+    bool Start(std::string *reason);
+    void Stop();
+
+    bool WaitForInput() override;
+    void Poll() override;
+    void WindowsChanged() override;
+    void CaptureChanged(bool captured) override;
+    void CursorChanged(bool visible) override;
+
+private:
+    struct Output {
+        SDL_Window *window = nullptr;
+        RECT monitor{};     // virtual-screen coordinates
+        SDL_Rect bounds{};  // the display's own coordinates
+    };
+
+    void OpenWindows();
+    void CloseWindows();
+    void ApplyGrab();
+    void TakeEvents();
+    void TakeEvent(const SDL_Event &event);
+    void PointerAt(Uint32 windowId, int x, int y);
+    void Present();
+    Output *OutputFor(Uint32 windowId);
+
+    std::vector<Output> outputs_;
+    SDL_Surface *framebuffer_ = nullptr;
+    Uint64 refreshTicks_ = 0;
+    Uint64 lastPresent_ = 0;
+    Uint64 lastPump_ = 0;
+    Uint64 pumpTicks_ = 0;
+    bool captured_ = false;
+    bool cursorVisible_ = true;
+    POINT lastPointer_{INT32_MIN, INT32_MIN};
+};
+
+// Names the program in the one-line reasons it gives when it has to end.
+void SetProgramName(const char *name);
+
+}  // namespace winport::detail
+
+#endif
