@@ -22,6 +22,9 @@ int DisplayLost(Display *)
     _exit(0);
 }
 
+// A refused request (a grab the server would not give, say) is no reason to end the program.
+int IgnoreError(Display *, XErrorEvent *) { return 0; }
+
 WORD VirtualKeyFor(SDL_Keycode sym)
 {
     if (sym >= SDLK_a && sym <= SDLK_z)
@@ -70,12 +73,33 @@ bool SdlHost::Start(std::string *reason)
     SDL_SetHint(SDL_HINT_GRAB_KEYBOARD, "1");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        *reason = std::string("no display: ") + SDL_GetError();
+    // Plain X11 shared-memory images: no GL context of SDL's beside the port's own.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    if (SDL_Init(0) != 0) {
+        *reason = std::string("cannot start SDL: ") + SDL_GetError();
         return false;
     }
-    if (std::string(SDL_GetCurrentVideoDriver()) == "x11")
+    // Only drivers that show something: SDL's offscreen driver would run invisibly forever.
+    std::string tried;
+    const char *drivers[] = {std::getenv("WAYLAND_DISPLAY") != nullptr ? "wayland" : nullptr,
+                             std::getenv("DISPLAY") != nullptr ? "x11" : nullptr};
+    bool started = false;
+    for (const char *driver : drivers) {
+        if (driver == nullptr || started)
+            continue;
+        started = SDL_VideoInit(driver) == 0;
+        if (!started)
+            tried += std::string(tried.empty() ? "" : "; ") + driver + ": " + SDL_GetError();
+    }
+    if (!started) {
+        *reason = tried.empty() ? "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)" : "no display: " + tried;
+        SDL_Quit();
+        return false;
+    }
+    if (std::string(SDL_GetCurrentVideoDriver()) == "x11") {
         XSetIOErrorHandler(DisplayLost);
+        XSetErrorHandler(IgnoreError);
+    }
 
     int count = SDL_GetNumVideoDisplays();
     if (count <= 0) {
