@@ -2,11 +2,17 @@
 // pixels are uploaded, at most once per display refresh, on the message-retrieval thread.
 #include "present_sdl.h"
 
+#include <SDL2/SDL_syswm.h>
 #include <X11/Xlib.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace winport::detail {
 
@@ -129,6 +135,7 @@ bool SdlHost::Start(std::string *reason)
         SDL_Quit();
         return false;
     }
+    guiThread_ = static_cast<pid_t>(syscall(SYS_gettid));
     Uint64 frequency = SDL_GetPerformanceFrequency();
     refreshTicks_ = frequency / static_cast<Uint64>(refresh > 0 ? refresh : 60);
     pumpTicks_ = frequency / 1000;  // input is looked at every millisecond at most
@@ -137,8 +144,79 @@ bool SdlHost::Start(std::string *reason)
 
 void SdlHost::Stop()
 {
-    CloseWindows();
-    SDL_Quit();
+    StopInputWatch();
+    // The windows, grabs and connection end with the process; tearing them down one by one would
+    // only keep the covered screen up longer (SDL waits for the server to confirm each unmap).
+}
+
+void SdlHost::StartInputWatch()
+{
+    if (watcher_.joinable() || outputs_.empty() || outputs_.front().window == nullptr)
+        return;
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(outputs_.front().window, &info) || info.subsystem != SDL_SYSWM_X11)
+        return;
+    int fd = ConnectionNumber(info.info.x11.display);
+    if (pipe2(wakePipe_, O_CLOEXEC) != 0)
+        return;
+    watchStop_ = false;
+    watcher_ = std::thread([this, fd] { WatchInput(fd); });
+}
+
+void SdlHost::StopInputWatch()
+{
+    if (!watcher_.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(watchMutex_);
+        watchStop_ = true;
+    }
+    watchWake_.notify_all();
+    char byte = 0;
+    (void)!write(wakePipe_[1], &byte, 1);
+    watcher_.join();
+    close(wakePipe_[0]);
+    close(wakePipe_[1]);
+    wakePipe_[0] = wakePipe_[1] = -1;
+}
+
+// Runs on the watcher thread: it never reads the connection, it only notices that something
+// arrived and lets the GUI thread compete for the processor until it has handled it.
+void SdlHost::WatchInput(int fd)
+{
+    std::unique_lock<std::mutex> lock(watchMutex_);
+    while (!watchStop_) {
+        lock.unlock();
+        pollfd p[2] = {{fd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        int ready = poll(p, 2, -1);
+        lock.lock();
+        if (watchStop_)
+            break;
+        if (ready > 0 && p[0].revents != 0 && !boosted_.exchange(true)) {
+            sched_param param{};
+            sched_setscheduler(guiThread_, SCHED_OTHER, &param);
+        }
+        if (boosted_)
+            watchWake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return watchStop_ || !boosted_; });
+    }
+}
+
+void SdlHost::EndBoostOnceInputIsHandled()
+{
+    const Queue &q = Port().queue;
+    // Stay lifted through the quit, so the program also ends promptly.
+    if (!q.input.empty() || !q.posted.empty() || q.quitPosted)
+        return;
+    if (Port().threadPriority == THREAD_PRIORITY_IDLE) {
+        sched_param param{};
+        sched_setscheduler(0, SCHED_IDLE, &param);
+    }
+    {
+        std::lock_guard<std::mutex> lock(watchMutex_);
+        boosted_ = false;
+    }
+    watchWake_.notify_all();
 }
 
 void SdlHost::OpenWindows()
@@ -158,10 +236,12 @@ void SdlHost::OpenWindows()
     ApplyGrab();
     SDL_ShowCursor(cursorVisible_ ? SDL_ENABLE : SDL_DISABLE);
     Present();
+    StartInputWatch();
 }
 
 void SdlHost::CloseWindows()
 {
+    StopInputWatch();
     for (Output &output : outputs_) {
         if (output.window != nullptr)
             SDL_DestroyWindow(output.window);
@@ -324,8 +404,12 @@ void SdlHost::Present()
 void SdlHost::Poll()
 {
     Uint64 now = SDL_GetPerformanceCounter();
-    if (now - lastPump_ >= pumpTicks_)
+    if (boosted_) {
         TakeEvents();
+        EndBoostOnceInputIsHandled();
+    } else if (now - lastPump_ >= pumpTicks_) {
+        TakeEvents();
+    }
     if (now - lastPresent_ >= refreshTicks_)
         Present();
 }

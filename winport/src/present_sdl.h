@@ -4,8 +4,13 @@
 #define WINPORT_PRESENT_SDL_H
 
 #include <SDL2/SDL.h>
+#include <sys/types.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "port.h"
@@ -17,6 +22,7 @@ public:
     // Connects to the display and lays the desktop out like its monitors. False, with the reason,
     // when there is no usable display.
     bool Start(std::string *reason);
+    // Ends the input watch; the windows and the connection end with the process.
     void Stop();
 
     bool WaitForInput() override;
@@ -40,6 +46,10 @@ private:
     void PointerAt(Uint32 windowId, int x, int y);
     void Present();
     Output *OutputFor(Uint32 windowId);
+    void StartInputWatch();
+    void StopInputWatch();
+    void WatchInput(int fd);
+    void EndBoostOnceInputIsHandled();
 
     std::vector<Output> outputs_;
     SDL_Surface *framebuffer_ = nullptr;
@@ -50,6 +60,16 @@ private:
     bool captured_ = false;
     bool cursorVisible_ = true;
     POINT lastPointer_{INT32_MIN, INT32_MIN};
+
+    // Windows lifts an idle-priority thread that receives input; this watcher does the same, so
+    // the program ends promptly on a busy machine. It only changes the GUI thread's scheduling.
+    pid_t guiThread_ = 0;
+    std::thread watcher_;
+    std::mutex watchMutex_;
+    std::condition_variable watchWake_;
+    bool watchStop_ = false;
+    int wakePipe_[2] = {-1, -1};  // ends the watcher's wait at once
+    std::atomic<bool> boosted_{false};
 };
 
 // Names the program in the one-line reasons it gives when it has to end.
