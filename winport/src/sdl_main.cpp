@@ -1,9 +1,24 @@
 // The entry point of a native program: the presenter, then the program's own WinMain.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "present_sdl.h"
+
+namespace {
+
+// The programs write nothing but pixels and talk to nothing but the display: no shader cache on
+// disk, and no session bus (which libdbus would otherwise even start a daemon for). llvmpipe
+// renders on the calling thread, so all drawing stays at the program's idle priority.
+void KeepToTheDisplay()
+{
+    setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    setenv("LP_NUM_THREADS", "0", 1);
+}
+
+}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -12,6 +27,7 @@ int main(int argc, char **argv)
     if (const char *slash = std::strrchr(name, '/'))
         name = slash + 1;
     SetProgramName(name);
+    KeepToTheDisplay();
 
     SdlHost host;
     std::string reason;
