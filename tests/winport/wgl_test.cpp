@@ -366,6 +366,27 @@ TEST_F(WglTest, MakeCurrentRefusesForeignStaleAndMismatchedHandles)
     EXPECT_EQ(wglCreateContext(ownDc), nullptr);
 }
 
+TEST_F(WglTest, AFailedMakeCurrentLeavesNoContextCurrent)
+{
+    BitmapTarget t = MakeBitmapTarget(8, 8);
+    HGLRC rc = MakeBitmapContext(t);
+    ASSERT_NE(rc, nullptr);
+    for (bool injected : {false, true}) {
+        ASSERT_TRUE(wglMakeCurrent(t.dc, rc));
+        if (injected) {
+            winport::FailCall(winport::Call::wglMakeCurrent);
+            EXPECT_FALSE(wglMakeCurrent(t.dc, rc));
+        } else {
+            EXPECT_FALSE(wglMakeCurrent(t.dc, reinterpret_cast<HGLRC>(static_cast<uintptr_t>(0x1234))));
+        }
+        // Drawing now reaches nothing: the bitmap keeps its black.
+        glClearColor(1.0f, 1.0f, 1.0f, 0.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glFlush();
+        EXPECT_EQ(winport::BitmapPixel(t.dib, 3, 3), 0u) << (injected ? "injected failure" : "stale context");
+    }
+}
+
 TEST_F(WglTest, ViewportCoversTheFirstDrawableOnly)
 {
     BitmapTarget small = MakeBitmapTarget(16, 16);

@@ -56,14 +56,29 @@ RECT ToSurface(const Target &target, const RECT &logical)
     return Intersect(Offset(logical, target.dx, target.dy), target.clip);
 }
 
+uint64_t NextPixelVersion()
+{
+    // Never reset, not even with the desktop: mirrors may outlive the bitmaps they remember.
+    static uint64_t last = 0;
+    return ++last;
+}
+
 void NoteWrite(const Target &target, const RECT &surfaceRect)
 {
     if (IsEmpty(surfaceRect))
         return;
     if (target.bitmap != nullptr) {
-        ++target.bitmap->gdiWrites;
+        target.bitmap->NoteChange(surfaceRect);
         return;
     }
+    Port().mirror.valid = false;
+    AddDamage(surfaceRect);
+}
+
+void AddDamage(const RECT &surfaceRect)
+{
+    if (IsEmpty(surfaceRect))
+        return;
     RECT &damage = Port().damage;
     if (IsEmpty(damage)) {
         damage = surfaceRect;

@@ -6,7 +6,9 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace winport::detail::egl {
 
@@ -39,6 +41,20 @@ bool HasExtension(const char *list, const char *name)
     }
     return false;
 }
+
+// llvmpipe's settings for the programs' frames, a few dozen small primitives each; whoever runs a
+// program may still choose otherwise.
+struct DriverSetting {
+    const char *name;
+    const char *value;
+};
+constexpr DriverSetting kDriverSettings[] = {
+    // Handing each flushed scene to worker threads and waiting for them costs more than drawing it.
+    {"LP_NUM_THREADS", "0"},
+    // The linear rasterizer rounds colours otherwise than the rest of llvmpipe, and which of the two
+    // draws a pixel depends on what was drawn before: a colour would come out one apart by history.
+    {"LP_PERF", "no_rast_linear"},
+};
 
 template <typename Fn>
 bool Resolve(Fn &slot, const char *name)
@@ -88,12 +104,21 @@ bool SetUp(Device &device)
     PFNEGLGETPLATFORMDISPLAYEXTPROC getPlatformDisplay = nullptr;
     if (!Resolve(getPlatformDisplay, "eglGetPlatformDisplayEXT"))
         return false;
+    // The driver reads its settings as it starts; the environment is the process's own again after.
+    bool chosen[std::size(kDriverSettings)] = {};
+    for (size_t i = 0; i < std::size(kDriverSettings); ++i) {
+        chosen[i] = std::getenv(kDriverSettings[i].name) == nullptr;
+        if (chosen[i])
+            setenv(kDriverSettings[i].name, kDriverSettings[i].value, 0);
+    }
     EGLDisplay display = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-    if (display == EGL_NO_DISPLAY)
-        return false;
     EGLint major = 0;
     EGLint minor = 0;
-    if (!eglInitialize(display, &major, &minor))
+    bool initialized = display != EGL_NO_DISPLAY && eglInitialize(display, &major, &minor);
+    for (size_t i = 0; i < std::size(kDriverSettings); ++i)
+        if (chosen[i])
+            unsetenv(kDriverSettings[i].name);
+    if (!initialized)
         return false;
     const char *extensions = eglQueryString(display, EGL_EXTENSIONS);
     // Core GL functions come from eglGetProcAddress only where EGL promises them.

@@ -24,13 +24,16 @@ constexpr Enum kTextureMinFilter = 0x2801;
 constexpr Int kNearest = 0x2600;
 constexpr Enum kMaxTextureSize = 0x0D33;
 constexpr Enum kMaxViewportDims = 0x0D3A;
-constexpr Enum kRgba8 = 0x8058;
+constexpr Enum kRgba = 0x1908;
 constexpr Enum kBgra = 0x80E1;
 constexpr Enum kFramebuffer = 0x8D40;
 constexpr Enum kColorAttachment0 = 0x8CE0;
 constexpr Enum kFramebufferComplete = 0x8CD5;
 constexpr Enum kPackAlignment = 0x0D05;
 constexpr Enum kUnpackAlignment = 0x0CF5;
+constexpr Enum kPackRowLength = 0x0D02;
+constexpr Enum kUnpackRowLength = 0x0CF2;
+constexpr Bitfield kColorBufferBit = 0x4000;
 
 struct Functions {
     // Forwarded from the programs.
@@ -90,11 +93,20 @@ namespace winport::detail {
 const egl::Functions *CurrentGl();
 // Before glClear and glBegin: takes GDI's writes to a bitmap drawable into its buffer.
 void BeforeDrawing();
-// After glFlush: copies a bitmap drawable's buffer, if GL drew into it, into the bitmap's pixels.
+// Before glFlush: while GL draws, brings in the memory that the readback after it, and the copy of
+// the bitmap to the screen likely after that, will write.
+void BeforeFlush();
+// After glFlush: copies what GL drew into a bitmap drawable's buffer into the bitmap's pixels.
 void ReadBackDrawable();
-// Tracks glBegin/glEnd, between which the port's own GL calls would be errors.
+// Tracks glBegin/glEnd, between which the port's own GL calls would be errors, and the pixels each
+// primitive may touch, so that only those come back at glFlush.
 void NoteBegin(egl::Enum mode);
+void NoteVertex(egl::Float x, egl::Float y);
 void NoteEnd();
+void NoteClear(egl::Bitfield mask);
+// Follows the current matrix, which maps vertices to pixels.
+void NoteOrtho(egl::Double left, egl::Double right, egl::Double bottom, egl::Double top, egl::Double zNear,
+               egl::Double zFar);
 
 }  // namespace winport::detail
 

@@ -23,12 +23,15 @@ void glClear(GLbitfield mask)
     // A clear may spare the colour buffer, which must then hold what GDI drew.
     winport::detail::BeforeDrawing();
     gl->Clear(mask);
+    winport::detail::NoteClear(mask);
 }
 
 void glOrtho(GLdouble left, GLdouble right, GLdouble bottom, GLdouble top, GLdouble zNear, GLdouble zFar)
 {
-    if (const Functions *gl = CurrentGl())
+    if (const Functions *gl = CurrentGl()) {
         gl->Ortho(left, right, bottom, top, zNear, zFar);
+        winport::detail::NoteOrtho(left, right, bottom, top, zNear, zFar);
+    }
 }
 
 void glColor3f(GLfloat red, GLfloat green, GLfloat blue)
@@ -50,8 +53,10 @@ void glBegin(GLenum mode)
 
 void glVertex2f(GLfloat x, GLfloat y)
 {
-    if (const Functions *gl = CurrentGl())
+    if (const Functions *gl = CurrentGl()) {
         gl->Vertex2f(x, y);
+        winport::detail::NoteVertex(x, y);
+    }
 }
 
 void glEnd(void)
@@ -65,6 +70,7 @@ void glEnd(void)
 void glFlush(void)
 {
     if (const Functions *gl = CurrentGl()) {
+        winport::detail::BeforeFlush();
         gl->Flush();
         winport::detail::ReadBackDrawable();
     }

@@ -2,11 +2,14 @@
 #ifndef WINPORT_PORT_H
 #define WINPORT_PORT_H
 
+#include <sys/mman.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -62,16 +65,181 @@ struct Brush {
     COLORREF color = 0;
 };
 
+// Memory for large pixel stores, on huge pages where the system gives them: frames touch a few rows
+// here and there, and on small pages each row is a page of its own to look up.
+template <typename T>
+struct PixelAllocator {
+    using value_type = T;
+    static constexpr size_t kHugePage = size_t{2} << 20;
+
+    PixelAllocator() = default;
+    template <typename U>
+    PixelAllocator(const PixelAllocator<U> &) noexcept
+    {
+    }
+
+    T *allocate(size_t count)
+    {
+        size_t bytes = count * sizeof(T);
+        if (bytes < kHugePage)
+            return static_cast<T *>(::operator new(bytes));
+        size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+        void *memory = std::aligned_alloc(kHugePage, rounded);
+        if (memory == nullptr)
+            throw std::bad_alloc();
+        madvise(memory, rounded, MADV_HUGEPAGE);  // advice only: without it, small pages
+        return static_cast<T *>(memory);
+    }
+
+    void deallocate(T *memory, size_t count) noexcept
+    {
+        if (count * sizeof(T) < kHugePage)
+            ::operator delete(memory);
+        else
+            std::free(memory);
+    }
+
+    template <typename U>
+    bool operator==(const PixelAllocator<U> &) const noexcept
+    {
+        return true;
+    }
+    template <typename U>
+    bool operator!=(const PixelAllocator<U> &) const noexcept
+    {
+        return false;
+    }
+};
+
+using PixelStore = std::vector<uint32_t, PixelAllocator<uint32_t>>;
+
+inline int64_t Area(const RECT &r)
+{
+    return IsEmpty(r) ? 0 : static_cast<int64_t>(r.right - r.left) * (r.bottom - r.top);
+}
+
+inline RECT Union(const RECT &a, const RECT &b)
+{
+    return RECT{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+                std::max(a.bottom, b.bottom)};
+}
+
+// A few rectangles covering everything added. Two merge into their bounding box when that costs few
+// pixels more than the pair, since each rectangle moved costs a call; past kMaxRects, one box holds all.
+class RectList {
+public:
+    static constexpr size_t kMaxRects = 64;
+    static constexpr int64_t kMergeSlack = 512;
+
+    void Add(RECT r)
+    {
+        if (IsEmpty(r))
+            return;
+        // A merged box may now reach rectangles already passed over: look again from the start.
+        for (size_t i = 0; i < rects_.size();) {
+            RECT both = Union(rects_[i], r);
+            if (Area(both) <= Area(rects_[i]) + Area(r) + kMergeSlack) {
+                r = both;
+                rects_[i] = rects_.back();
+                rects_.pop_back();
+                i = 0;
+            } else {
+                ++i;
+            }
+        }
+        if (rects_.size() == kMaxRects) {
+            for (const RECT &other : rects_)
+                r = Union(r, other);
+            rects_.clear();
+        }
+        rects_.push_back(r);
+    }
+
+    bool Empty() const { return rects_.empty(); }
+    const std::vector<RECT> &Rects() const { return rects_; }
+    void Clear() { rects_.clear(); }
+
+private:
+    std::vector<RECT> rects_;
+};
+
+// A version for a pixel change: unique across all bitmaps and never reused, so a version remembered
+// from a bitmap since deleted can never pass for one of a newer bitmap.
+uint64_t NextPixelVersion();
+
+// One change to a bitmap's pixels: `rect` counts rows from the top; `writer` is the GL buffer that
+// read the pixels back, null for GDI.
+struct PixelChange {
+    uint64_t version = 0;
+    RECT rect{};
+    const void *writer = nullptr;
+};
+
+// The latest changes to a bitmap's pixels, oldest first, so whoever mirrors them (a GL buffer, a copy
+// on the screen) takes in only what changed. Writes through the DIB section's memory are not seen.
+class ChangeLog {
+public:
+    // Several frames' worth for a frame loop, whose frames change a few dozen rectangles each.
+    static constexpr size_t kCapacity = 256;
+
+    ChangeLog() : floor_(NextPixelVersion()), version_(floor_) {}
+
+    // The version of the latest change; the log's creation counts as one.
+    uint64_t Version() const { return version_; }
+    // Every change after `since` is still in the log (it keeps those after floor_).
+    bool Reaches(uint64_t since) const { return since >= floor_ && since <= version_; }
+
+    void Add(const RECT &rect, const void *writer)
+    {
+        if (count_ == kCapacity) {
+            floor_ = entries_[first_].version;
+            first_ = (first_ + 1) % kCapacity;
+            --count_;
+        }
+        version_ = NextPixelVersion();
+        entries_[(first_ + count_) % kCapacity] = PixelChange{version_, rect, writer};
+        ++count_;
+    }
+
+    // Calls fn(change) for each change after `since`, oldest first; false (and no calls) when the
+    // log no longer reaches back that far.
+    template <typename Fn>
+    bool ForEachSince(uint64_t since, Fn fn) const
+    {
+        if (!Reaches(since))
+            return false;
+        size_t skip = count_;
+        while (skip > 0 && entries_[(first_ + skip - 1) % kCapacity].version > since)
+            --skip;
+        for (size_t i = skip; i < count_; ++i)
+            fn(entries_[(first_ + i) % kCapacity]);
+        return true;
+    }
+
+private:
+    PixelChange entries_[kCapacity];
+    size_t first_ = 0;
+    size_t count_ = 0;
+    uint64_t floor_;
+    uint64_t version_;
+};
+
 struct Bitmap {
-    std::vector<uint32_t> pixels;
+    PixelStore pixels;
     int width = 0;
     int height = 0;
     bool bottomUp = true;
     HDC selectedInto = nullptr;
-    // Bumped by every GDI write, so a GL drawable on this bitmap knows to take the new pixels.
-    unsigned long gdiWrites = 0;
+    ChangeLog changes;
 
     Surface AsSurface() { return Surface{pixels.data(), width, height, bottomUp}; }
+    // Records a change to the pixels inside `rect` (rows from the top), clipped to the bitmap.
+    void NoteChange(const RECT &rect, const void *writer = nullptr)
+    {
+        RECT clipped = Intersect(rect, RECT{0, 0, width, height});
+        if (!IsEmpty(clipped))
+            changes.Add(clipped, writer);
+    }
 };
 
 struct Monitor {
@@ -117,11 +285,34 @@ struct Failure {
     int count = 0;
 };
 
+// What the framebuffer is known to hold since the last copy of a bitmap to it: within `area`,
+// framebuffer pixel p is the bitmap's pixel p + shift as of `version`. A later copy of the same bitmap
+// with the same shift into `area` need only take what the bitmap's log says changed since. Any other
+// write to the framebuffer ends it; a new layout comes with a new PortState, and so without one.
+struct ScreenMirror {
+    bool valid = false;
+    const Bitmap *bitmap = nullptr;  // compared, never followed: `version` tells a reused address apart
+    RECT area{};
+    int64_t shiftX = 0;
+    int64_t shiftY = 0;
+    uint64_t version = 0;
+};
+
+struct CopyCounts {
+    uint64_t blitted = 0;   // pixels BitBlt wrote
+    uint64_t readBack = 0;  // pixels GL returned to bitmaps
+    uint64_t uploaded = 0;  // pixels bitmaps gave to GL
+};
+
 struct PortState {
     std::vector<Monitor> monitors;
     RECT virtualScreen{};
-    std::vector<uint32_t> framebuffer;  // top-down, covers virtualScreen
+    PixelStore framebuffer;             // top-down, covers virtualScreen
     RECT damage{};                      // framebuffer pixels changed since a presenter last looked
+    ScreenMirror mirror;
+    std::vector<RECT> blitParts;  // kept to spare an allocation per copy
+    bool fastPaths = true;        // off: every copy moves all its pixels (tests compare the two)
+    CopyCounts copies;
 
     std::vector<WindowClass> classes;
     HandleTable<Window, HandleKind::Window> windows;
@@ -166,8 +357,10 @@ void EnterCall(const char *name);
 bool ResolveTarget(HDC hdc, Target *target);
 // Converts a logical rectangle of a DC into the surface, clipped.
 RECT ToSurface(const Target &target, const RECT &logical);
-// Marks pixels written to a target as changed (framebuffer damage, DIB generation).
+// Marks pixels written to a target as changed (framebuffer damage, the bitmap's change log).
 void NoteWrite(const Target &target, const RECT &surfaceRect);
+// Adds framebuffer pixels to the damage a presenter shows, and nothing more.
+void AddDamage(const RECT &surfaceRect);
 
 // Lays the monitors out and makes a black framebuffer for them; false for an unusable layout.
 bool SetLayout(const std::vector<MonitorSpec> &monitors);

@@ -52,6 +52,37 @@ COLORREF BitmapPixel(HBITMAP handle, int x, int y)
     return ColorFromPixel(bitmap->AsSurface().Row(y)[x]);
 }
 
+std::vector<COLORREF> ScreenPixels()
+{
+    const PixelStore &framebuffer = Port().framebuffer;
+    std::vector<COLORREF> result(framebuffer.size());
+    std::transform(framebuffer.begin(), framebuffer.end(), result.begin(), ColorFromPixel);
+    return result;
+}
+
+RECT TakeScreenDamage()
+{
+    PortState &port = Port();
+    RECT damage = port.damage;
+    port.damage = RECT{};
+    if (IsEmpty(damage))
+        return RECT{};
+    return Offset(damage, port.virtualScreen.left, port.virtualScreen.top);
+}
+
+void SetFastPaths(bool on)
+{
+    PortState &port = Port();
+    port.fastPaths = on;
+    port.mirror.valid = false;
+}
+
+PixelCopies PixelCopyCounts()
+{
+    const CopyCounts &copies = Port().copies;
+    return PixelCopies{copies.blitted, copies.readBack, copies.uploaded};
+}
+
 void SetClock(DWORD milliseconds)
 {
     Port().clockFixed = true;

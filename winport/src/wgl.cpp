@@ -1,6 +1,8 @@
 // Pixel formats and WGL contexts. Each context draws into a framebuffer object of its own per
-// drawable; a bitmap's pixels go into that buffer when GDI has written them and come back at glFlush.
+// drawable. A bitmap's pixels go into that buffer where GDI changed them, and at glFlush only the
+// pixels GL may have drawn come back: the port sees every vertex, so it knows where they landed.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -19,18 +21,45 @@ namespace {
 constexpr int kWindowFormat = 1;
 constexpr int kBitmapFormat = 2;
 
+// Pixels a top-down bitmap's rows pass through on their way to be turned over, at most.
+constexpr size_t kFlipPixels = size_t{1} << 18;
+// Pixels worth bringing into the caches ahead of a readback: about what they hold.
+constexpr int64_t kPrefetchPixels = int64_t{1} << 18;
+
 // One drawable's colour buffer in one context: framebuffer objects are never shared between contexts.
 struct Buffer {
     egl::UInt framebuffer = 0;
     egl::UInt texture = 0;
     int width = 0;  // the drawable's size when the buffer was made
     int height = 0;
-    // What the buffer last exchanged with its bitmap; anything newer there must be taken in.
+    // The buffer holds the bitmap's pixels as of `version`, apart from `damage`; what the bitmap's log
+    // has after that, it must take in, save for its own readbacks.
     bool synced = false;
-    unsigned long gdiWrites = 0;
-    unsigned long readBacks = 0;
-    // GL drew since then, so the bitmap lacks something; otherwise a readback would only undo GDI's writes.
+    uint64_t version = 0;
+    // Where GL may have drawn since the last readback, in the bitmap's rows (from the top).
+    RectList damage;
+    // GL was asked to draw since then: without the fast paths all of the buffer comes back.
     bool drawn = false;
+};
+
+// A point in window coordinates (pixels, y upward), or nowhere in particular when the vertex cannot
+// be placed (a matrix or vertex beyond floats).
+struct WindowPoint {
+    double x = 0;
+    double y = 0;
+    bool placed = false;
+};
+
+// The vertices of the open primitive that its next pieces (points, lines, triangles, quads) may
+// still use, so each piece can be damaged as soon as it is complete.
+struct PrimitiveTracker {
+    egl::Enum mode = 0;
+    long count = 0;
+    WindowPoint first;
+    WindowPoint recent[4];  // by vertex number modulo 4
+    // GL_POLYGON is one piece of all its vertices: their span, damaged at glEnd.
+    double minX = 0, minY = 0, maxX = 0, maxY = 0;
+    bool unplaced = false;
 };
 
 struct GlContext {
@@ -39,6 +68,11 @@ struct GlContext {
     bool madeCurrent = false;
     bool insidePrimitive = false;
     std::map<const void *, Buffer> buffers;  // by drawable id
+    // GL's current (model-view) matrix, column-major, and viewport: they place every vertex.
+    double matrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    int viewportWidth = 0;
+    int viewportHeight = 0;
+    PrimitiveTracker primitive;
 };
 
 struct Binding {
@@ -46,13 +80,15 @@ struct Binding {
     HDC dc = nullptr;
     GlDrawable::Kind kind = GlDrawable::Kind::Window;
     const void *drawable = nullptr;
+    Buffer *buffer = nullptr;  // the bound buffer while it is a bitmap's, whose drawing must come back
 };
 
 struct GlState {
     HandleTable<GlContext, HandleKind::Glrc> contexts;
     Binding current;
-    // Counts readbacks per bitmap drawable, so another context's buffer of it knows it is behind.
-    std::map<const void *, unsigned long> readBacks;
+    // Kept between calls to spare allocations.
+    RectList uploads;
+    std::vector<uint32_t> flip;
 };
 
 GlState &State()
@@ -101,7 +137,9 @@ bool CreateBuffer(const egl::Functions &gl, int width, int height, Buffer *out)
     gl.BindTexture(egl::kTexture2D, buffer.texture);
     gl.TexParameteri(egl::kTexture2D, egl::kTextureMinFilter, egl::kNearest);
     gl.TexParameteri(egl::kTexture2D, egl::kTextureMagFilter, egl::kNearest);
-    gl.TexImage2D(egl::kTexture2D, 0, static_cast<egl::Int>(egl::kRgba8), w, h, 0, egl::kBgra, egl::kUnsignedByte,
+    // Unsized, so that GL keeps the pixels as given, B, G, R, A: a DIB's own order, which llvmpipe
+    // also draws fastest. A sized GL_RGBA8 is kept R, G, B, A, turned over pixel by pixel both ways.
+    gl.TexImage2D(egl::kTexture2D, 0, static_cast<egl::Int>(egl::kRgba), w, h, 0, egl::kBgra, egl::kUnsignedByte,
                   nullptr);
     gl.BindTexture(egl::kTexture2D, 0);
     gl.GenFramebuffers(1, &buffer.framebuffer);
@@ -115,7 +153,7 @@ bool CreateBuffer(const egl::Functions &gl, int width, int height, Buffer *out)
         DeleteBuffer(gl, buffer);
         return false;
     }
-    *out = buffer;
+    *out = std::move(buffer);
     return true;
 }
 
@@ -133,49 +171,131 @@ Buffer *BufferFor(GlContext &context, const GlDrawable &drawable)
     Buffer buffer;
     if (!CreateBuffer(gl, drawable.width, drawable.height, &buffer))
         return nullptr;
-    return &context.buffers.emplace(drawable.id, buffer).first->second;
+    return &context.buffers.emplace(drawable.id, std::move(buffer)).first->second;
 }
 
-bool Behind(const Buffer &buffer, const Bitmap &bitmap, const void *id)
+RECT WholeOf(const Buffer &buffer) { return RECT{0, 0, buffer.width, buffer.height}; }
+
+// GL counts rows from the bottom, the bitmap's rectangles from the top.
+int GlRow(const Buffer &buffer, const RECT &rect) { return buffer.height - rect.bottom; }
+
+// A bottom-up DIB stores its rows in GL's order; a top-down one the other way round.
+uint32_t *StoredRow(Bitmap &bitmap, int glRow)
 {
-    auto it = State().readBacks.find(id);
-    unsigned long readBacks = it != State().readBacks.end() ? it->second : 0;
-    return !buffer.synced || buffer.gdiWrites != bitmap.gdiWrites || buffer.readBacks != readBacks;
+    int stored = bitmap.bottomUp ? glRow : bitmap.height - 1 - glRow;
+    return bitmap.pixels.data() + PixelCount(bitmap.width, stored);
 }
 
-void MarkSynced(Buffer *buffer, const Bitmap &bitmap, const void *id)
+// Hands GL one rectangle of the bitmap's pixels, in bands when its rows must be turned over.
+// Rows are unpacked as CatchUp set them: the bitmap's width apart, or tight once turned over.
+void UploadRect(Bitmap &bitmap, const Buffer &buffer, const RECT &rect)
 {
-    buffer->synced = true;
-    buffer->gdiWrites = bitmap.gdiWrites;
-    buffer->readBacks = State().readBacks[id];
-    buffer->drawn = false;
+    const egl::Functions &gl = egl::Gl();
+    int width = rect.right - rect.left;
+    int rows = rect.bottom - rect.top;
+    int glRow = GlRow(buffer, rect);
+    if (bitmap.bottomUp) {
+        gl.TexSubImage2D(egl::kTexture2D, 0, rect.left, glRow, width, rows, egl::kBgra, egl::kUnsignedByte,
+                         StoredRow(bitmap, glRow) + rect.left);
+    } else {
+        std::vector<uint32_t> &flip = State().flip;
+        int band = static_cast<int>(std::max<size_t>(1, kFlipPixels / static_cast<size_t>(width)));
+        for (int done = 0; done < rows; done += band) {
+            int count = std::min(band, rows - done);
+            flip.resize(PixelCount(width, count));
+            for (int i = 0; i < count; ++i)
+                std::copy_n(StoredRow(bitmap, glRow + done + i) + rect.left, width, flip.data() + PixelCount(width, i));
+            gl.TexSubImage2D(egl::kTexture2D, 0, rect.left, glRow + done, width, count, egl::kBgra,
+                             egl::kUnsignedByte, flip.data());
+        }
+    }
+    Port().copies.uploaded += static_cast<uint64_t>(Area(rect));
 }
 
-// Rows turned over: GL counts them from the bottom, a top-down DIB from the top.
-void FlipRows(const uint32_t *from, uint32_t *to, int width, int height)
+// Reads one rectangle of the buffer into the bitmap, in bands when its rows must be turned over.
+// Rows are packed as ReadDamage set them: the bitmap's width apart, or tight for turning over.
+void ReadRect(Bitmap &bitmap, const Buffer &buffer, const RECT &rect)
 {
-    for (int y = 0; y < height; ++y)
-        std::copy_n(from + PixelCount(width, height - 1 - y), width, to + PixelCount(width, y));
+    const egl::Functions &gl = egl::Gl();
+    int width = rect.right - rect.left;
+    int rows = rect.bottom - rect.top;
+    int glRow = GlRow(buffer, rect);
+    if (bitmap.bottomUp) {
+        gl.ReadPixels(rect.left, glRow, width, rows, egl::kBgra, egl::kUnsignedByte,
+                      StoredRow(bitmap, glRow) + rect.left);
+    } else {
+        std::vector<uint32_t> &flip = State().flip;
+        int band = static_cast<int>(std::max<size_t>(1, kFlipPixels / static_cast<size_t>(width)));
+        for (int done = 0; done < rows; done += band) {
+            int count = std::min(band, rows - done);
+            flip.resize(PixelCount(width, count));
+            gl.ReadPixels(rect.left, glRow + done, width, count, egl::kBgra, egl::kUnsignedByte, flip.data());
+            for (int i = 0; i < count; ++i)
+                std::copy_n(flip.data() + PixelCount(width, i), width, StoredRow(bitmap, glRow + done + i) + rect.left);
+        }
+    }
+    // GL's alpha lands in the byte a DIB pixel keeps zero.
+    for (int i = 0; i < rows; ++i) {
+        uint32_t *row = StoredRow(bitmap, glRow + i) + rect.left;
+        for (int x = 0; x < width; ++x)
+            row[x] &= 0x00FFFFFFu;
+    }
+    Port().copies.readBack += static_cast<uint64_t>(Area(rect));
 }
 
-bool Upload(const Bitmap &bitmap, const Buffer &buffer)
+// Copies what GL drew since the last readback into the bitmap, from the bound framebuffer.
+void ReadDamage(Buffer &buffer, Bitmap &bitmap)
 {
+    const egl::Functions &gl = egl::Gl();
+    egl::DrainErrors();
+    gl.PixelStorei(egl::kPackAlignment, 4);
+    gl.PixelStorei(egl::kPackRowLength, bitmap.bottomUp ? bitmap.width : 0);
+    for (const RECT &rect : buffer.damage.Rects()) {
+        ReadRect(bitmap, buffer, rect);
+        bitmap.NoteChange(rect, &buffer);
+    }
+    if (gl.GetError() == egl::kNoError) {
+        buffer.damage.Clear();
+        buffer.drawn = false;
+    }
+}
+
+// Takes into the buffer whatever others (GDI, other contexts' readbacks) changed in the bitmap since
+// it last looked: only those rectangles while the log reaches back, else everything.
+bool CatchUp(Buffer &buffer, Bitmap &bitmap)
+{
+    const ChangeLog &log = bitmap.changes;
+    if (buffer.synced && buffer.version == log.Version())
+        return true;
     if (bitmap.pixels.size() != PixelCount(buffer.width, buffer.height))
         return false;
-    const uint32_t *rows = bitmap.pixels.data();
-    std::vector<uint32_t> flipped;
-    if (!bitmap.bottomUp) {
-        flipped.resize(bitmap.pixels.size());
-        FlipRows(rows, flipped.data(), buffer.width, buffer.height);
-        rows = flipped.data();
+    RectList &uploads = State().uploads;
+    uploads.Clear();
+    bool partial = buffer.synced && Port().fastPaths && log.ForEachSince(buffer.version, [&](const PixelChange &c) {
+        if (c.writer != &buffer)
+            uploads.Add(c.rect);
+    });
+    if (!partial) {
+        // Nothing says what changed, so all of it goes in: what GL drew and the bitmap lacks goes
+        // out first, or that would be lost.
+        if (buffer.synced && !buffer.damage.Empty())
+            ReadDamage(buffer, bitmap);
+        uploads.Clear();
+        uploads.Add(WholeOf(buffer));
     }
     const egl::Functions &gl = egl::Gl();
     egl::DrainErrors();
     gl.PixelStorei(egl::kUnpackAlignment, 4);
+    gl.PixelStorei(egl::kUnpackRowLength, bitmap.bottomUp ? bitmap.width : 0);
     gl.BindTexture(egl::kTexture2D, buffer.texture);
-    gl.TexSubImage2D(egl::kTexture2D, 0, 0, 0, buffer.width, buffer.height, egl::kBgra, egl::kUnsignedByte, rows);
+    for (const RECT &rect : uploads.Rects())
+        UploadRect(bitmap, buffer, rect);
     gl.BindTexture(egl::kTexture2D, 0);
-    return gl.GetError() == egl::kNoError;
+    if (gl.GetError() != egl::kNoError)
+        return false;
+    buffer.synced = true;
+    buffer.version = log.Version();
+    return true;
 }
 
 // The current context's buffer and bitmap, while its DC still shows the bitmap it was made current on.
@@ -184,18 +304,163 @@ Buffer *CurrentBitmapBuffer(Bitmap **bitmap)
 {
     GlState &state = State();
     GlContext *context = CurrentContext();
-    if (context == nullptr || context->insidePrimitive || state.current.kind != GlDrawable::Kind::Bitmap)
+    if (context == nullptr || context->insidePrimitive || state.current.buffer == nullptr)
         return nullptr;
     GlDrawable drawable;
     if (!ResolveGlDrawable(state.current.dc, &drawable) || drawable.kind != GlDrawable::Kind::Bitmap ||
         drawable.id != state.current.drawable || drawable.bitmap == nullptr)
         return nullptr;
-    auto it = context->buffers.find(drawable.id);
-    if (it == context->buffers.end() || it->second.width != drawable.width ||
-        it->second.height != drawable.height)
+    Buffer *buffer = state.current.buffer;
+    if (buffer->width != drawable.width || buffer->height != drawable.height)
         return nullptr;
     *bitmap = drawable.bitmap;
-    return &it->second;
+    return buffer;
+}
+
+// Rows about to be written, scattered over memory: each a miss of its own unless asked for early.
+void PrefetchForWriting(const uint32_t *first, LONG count)
+{
+    for (LONG i = 0; i < count; i += 16)  // a cache line holds 16 pixels
+        __builtin_prefetch(first + i, 1, 2);
+    __builtin_prefetch(first + (count - 1), 1, 2);
+}
+
+// ---- Where primitives land ----
+
+// Past this many pixels from the drawable a coordinate only says "beyond the edge".
+constexpr double kFar = 1e9;
+
+WindowPoint Place(const GlContext &context, egl::Float x, egl::Float y)
+{
+    const double *m = context.matrix;
+    double vx = x;
+    double vy = y;
+    double cx = m[0] * vx + m[4] * vy + m[12];
+    double cy = m[1] * vx + m[5] * vy + m[13];
+    double cw = m[3] * vx + m[7] * vy + m[15];
+    WindowPoint p;
+    // GL works in floats: where a double is out of their range, GL's result is anyone's guess.
+    constexpr double kFloatRange = 1e37;
+    if (!(std::fabs(cx) < kFloatRange && std::fabs(cy) < kFloatRange && cw > 1e-30 && cw < kFloatRange))
+        return p;
+    p.x = std::clamp((cx / cw + 1.0) * 0.5 * context.viewportWidth, -kFar, kFar);
+    p.y = std::clamp((cy / cw + 1.0) * 0.5 * context.viewportHeight, -kFar, kFar);
+    p.placed = true;
+    return p;
+}
+
+// Marks pixels of the bound buffer, in rows from the top, as drawn on.
+void Damage(const RECT &rect)
+{
+    Buffer *buffer = State().current.buffer;
+    if (buffer != nullptr)
+        buffer->damage.Add(Intersect(rect, WholeOf(*buffer)));
+}
+
+void DamageAll()
+{
+    if (Buffer *buffer = State().current.buffer)
+        buffer->damage.Add(WholeOf(*buffer));
+}
+
+// Damages the pixels a piece spanning these window coordinates may touch: pixel centres inside it,
+// widened by at least one pixel for lines, points and rounding.
+void DamageSpan(double minX, double minY, double maxX, double maxY)
+{
+    Buffer *buffer = State().current.buffer;
+    if (buffer == nullptr)
+        return;
+    double left = std::max(std::floor(minX) - 1.0, 0.0);
+    double right = std::min(std::ceil(maxX) + 1.0, static_cast<double>(buffer->width));
+    double bottom = std::max(std::floor(minY) - 1.0, 0.0);
+    double top = std::min(std::ceil(maxY) + 1.0, static_cast<double>(buffer->height));
+    if (right <= left || top <= bottom)
+        return;
+    Damage(RECT{static_cast<LONG>(left), buffer->height - static_cast<LONG>(top), static_cast<LONG>(right),
+                buffer->height - static_cast<LONG>(bottom)});
+}
+
+void DamagePiece(std::initializer_list<const WindowPoint *> points)
+{
+    double minX = kFar, minY = kFar, maxX = -kFar, maxY = -kFar;
+    for (const WindowPoint *p : points) {
+        if (!p->placed) {
+            DamageAll();
+            return;
+        }
+        minX = std::min(minX, p->x);
+        maxX = std::max(maxX, p->x);
+        minY = std::min(minY, p->y);
+        maxY = std::max(maxY, p->y);
+    }
+    DamageSpan(minX, minY, maxX, maxY);
+}
+
+constexpr egl::Enum kPoints = 0x0000;
+constexpr egl::Enum kLines = 0x0001;
+constexpr egl::Enum kLineLoop = 0x0002;
+constexpr egl::Enum kLineStrip = 0x0003;
+constexpr egl::Enum kTriangles = 0x0004;
+constexpr egl::Enum kTriangleStrip = 0x0005;
+constexpr egl::Enum kTriangleFan = 0x0006;
+constexpr egl::Enum kQuads = 0x0007;
+constexpr egl::Enum kQuadStrip = 0x0008;
+
+// Damages each piece of the primitive once its last vertex has come.
+void AddVertex(PrimitiveTracker &t, const WindowPoint &p)
+{
+    long i = t.count++;
+    t.recent[i % 4] = p;
+    if (i == 0)
+        t.first = p;
+    auto back = [&](long k) { return &t.recent[(i - k) % 4]; };
+    switch (t.mode) {
+    case kPoints:
+        DamagePiece({back(0)});
+        break;
+    case kLines:
+        if (i % 2 == 1)
+            DamagePiece({back(1), back(0)});
+        break;
+    case kLineLoop:
+    case kLineStrip:
+        if (i >= 1)
+            DamagePiece({back(1), back(0)});
+        break;
+    case kTriangles:
+        if (i % 3 == 2)
+            DamagePiece({back(2), back(1), back(0)});
+        break;
+    case kTriangleStrip:
+        if (i >= 2)
+            DamagePiece({back(2), back(1), back(0)});
+        break;
+    case kTriangleFan:
+        if (i >= 2)
+            DamagePiece({&t.first, back(1), back(0)});
+        break;
+    case kQuads:
+        if (i % 4 == 3)
+            DamagePiece({back(3), back(2), back(1), back(0)});
+        break;
+    case kQuadStrip:
+        if (i >= 3 && i % 2 == 1)
+            DamagePiece({back(3), back(2), back(1), back(0)});
+        break;
+    default:  // GL_POLYGON
+        if (!p.placed) {
+            t.unplaced = true;
+        } else if (i == 0) {
+            t.minX = t.maxX = p.x;
+            t.minY = t.maxY = p.y;
+        } else {
+            t.minX = std::min(t.minX, p.x);
+            t.maxX = std::max(t.maxX, p.x);
+            t.minY = std::min(t.minY, p.y);
+            t.maxY = std::max(t.maxY, p.y);
+        }
+        break;
+    }
 }
 
 }  // namespace
@@ -205,59 +470,125 @@ const egl::Functions *CurrentGl() { return CurrentContext() != nullptr ? &egl::G
 void BeforeDrawing()
 {
     Bitmap *bitmap = nullptr;
+    if (Buffer *buffer = CurrentBitmapBuffer(&bitmap)) {
+        CatchUp(*buffer, *bitmap);
+        buffer->drawn = true;
+    }
+}
+
+void BeforeFlush()
+{
+    Bitmap *bitmap = nullptr;
     Buffer *buffer = CurrentBitmapBuffer(&bitmap);
-    if (buffer == nullptr)
+    if (buffer == nullptr || !Port().fastPaths)
         return;
-    const void *id = State().current.drawable;
-    if (Behind(*buffer, *bitmap, id) && Upload(*bitmap, *buffer))
-        MarkSynced(buffer, *bitmap, id);
-    buffer->drawn = true;
+    // Where the last copy of this bitmap to the screen put it, the next copy will likely write too.
+    const ScreenMirror &mirror = Port().mirror;
+    bool onScreen = mirror.valid && mirror.bitmap == bitmap;
+    Surface screen = Framebuffer();
+    int64_t budget = kPrefetchPixels;
+    for (const RECT &rect : buffer->damage.Rects()) {
+        budget -= Area(rect);
+        if (budget < 0)
+            break;
+        int glRow = GlRow(*buffer, rect);
+        for (int i = 0; i < rect.bottom - rect.top; ++i)
+            PrefetchForWriting(StoredRow(*bitmap, glRow + i) + rect.left, rect.right - rect.left);
+        RECT there = Intersect(Offset(rect, -mirror.shiftX, -mirror.shiftY), mirror.area);
+        if (!onScreen || IsEmpty(there))
+            continue;
+        for (LONG row = there.top; row < there.bottom; ++row)
+            PrefetchForWriting(screen.Row(row) + there.left, there.right - there.left);
+    }
 }
 
 void ReadBackDrawable()
 {
     Bitmap *bitmap = nullptr;
     Buffer *buffer = CurrentBitmapBuffer(&bitmap);
-    if (buffer == nullptr || !buffer->drawn)
+    bool fast = Port().fastPaths;
+    if (buffer == nullptr || (buffer->damage.Empty() && (fast || !buffer->drawn)))
         return;
-    int width = buffer->width;
-    int height = buffer->height;
-    std::vector<uint32_t> &pixels = bitmap->pixels;
-    if (pixels.size() != PixelCount(width, height))
+    // What others wrote since GL last looked is newer than GL's drawing: it must not be read over.
+    if (!CatchUp(*buffer, *bitmap))
         return;
-    std::vector<uint32_t> flipped;
-    uint32_t *into = pixels.data();
-    if (!bitmap->bottomUp) {
-        flipped.resize(pixels.size());
-        into = flipped.data();
+    if (!fast) {
+        buffer->damage.Clear();
+        buffer->damage.Add(WholeOf(*buffer));
     }
-    const egl::Functions &gl = egl::Gl();
-    egl::DrainErrors();
-    gl.PixelStorei(egl::kPackAlignment, 4);
-    gl.ReadPixels(0, 0, width, height, egl::kBgra, egl::kUnsignedByte, into);
-    if (gl.GetError() != egl::kNoError)
-        return;
-    if (!bitmap->bottomUp)
-        FlipRows(flipped.data(), pixels.data(), width, height);
-    // GL's alpha lands in the byte a DIB pixel keeps zero.
-    for (uint32_t &pixel : pixels)
-        pixel &= 0x00FFFFFFu;
-    const void *id = State().current.drawable;
-    ++State().readBacks[id];
-    MarkSynced(buffer, *bitmap, id);
+    ReadDamage(*buffer, *bitmap);
+    // The buffer was level with the bitmap before its own readbacks, and is so after them.
+    buffer->version = bitmap->changes.Version();
 }
 
 void NoteBegin(egl::Enum mode)
 {
     // glBegin refuses other modes and a nested call; either way no primitive opens.
-    if (GlContext *context = CurrentContext(); context != nullptr && mode <= egl::kPolygon)
-        context->insidePrimitive = true;
+    GlContext *context = CurrentContext();
+    if (context == nullptr || mode > egl::kPolygon || context->insidePrimitive)
+        return;
+    context->insidePrimitive = true;
+    context->primitive = PrimitiveTracker{};
+    context->primitive.mode = mode;
+}
+
+void NoteVertex(egl::Float x, egl::Float y)
+{
+    // Outside glBegin/glEnd a vertex only sets the current position.
+    GlContext *context = CurrentContext();
+    if (context == nullptr || !context->insidePrimitive || State().current.buffer == nullptr)
+        return;
+    AddVertex(context->primitive, Place(*context, x, y));
 }
 
 void NoteEnd()
 {
-    if (GlContext *context = CurrentContext())
-        context->insidePrimitive = false;
+    GlContext *context = CurrentContext();
+    if (context == nullptr || !context->insidePrimitive)
+        return;
+    context->insidePrimitive = false;
+    PrimitiveTracker &t = context->primitive;
+    if (t.mode == kLineLoop && t.count >= 2)
+        DamagePiece({&t.recent[(t.count - 1) % 4], &t.first});
+    if (t.mode == egl::kPolygon && t.count > 0) {
+        if (t.unplaced)
+            DamageAll();
+        else
+            DamageSpan(t.minX, t.minY, t.maxX, t.maxY);
+    }
+}
+
+void NoteClear(egl::Bitfield mask)
+{
+    // Refused inside a primitive; a clear of other buffers leaves the colours alone.
+    GlContext *context = CurrentContext();
+    if (context != nullptr && !context->insidePrimitive && (mask & egl::kColorBufferBit) != 0)
+        DamageAll();
+}
+
+void NoteOrtho(egl::Double left, egl::Double right, egl::Double bottom, egl::Double top, egl::Double zNear,
+               egl::Double zFar)
+{
+    GlContext *context = CurrentContext();
+    // GL refuses an empty volume, and any matrix call inside a primitive.
+    if (context == nullptr || context->insidePrimitive || left == right || bottom == top || zNear == zFar)
+        return;
+    // GL builds the matrix from floats.
+    double l = static_cast<float>(left), r = static_cast<float>(right);
+    double b = static_cast<float>(bottom), t = static_cast<float>(top);
+    double n = static_cast<float>(zNear), f = static_cast<float>(zFar);
+    double ortho[16] = {2.0 / (r - l), 0, 0, 0, 0, 2.0 / (t - b), 0, 0, 0, 0, -2.0 / (f - n), 0,
+                        -(r + l) / (r - l), -(t + b) / (t - b), -(f + n) / (f - n), 1};
+    double product[16];
+    const double *m = context->matrix;
+    for (int column = 0; column < 4; ++column)
+        for (int row = 0; row < 4; ++row) {
+            double sum = 0;
+            for (int k = 0; k < 4; ++k)
+                sum += m[k * 4 + row] * ortho[column * 4 + k];
+            product[column * 4 + row] = sum;
+        }
+    std::copy_n(product, 16, context->matrix);
 }
 
 void ResetGl()
@@ -268,7 +599,6 @@ void ResetGl()
     state.contexts.ForEach([](void *, const GlContext &context) { egl::DestroyContext(context.egl); });
     state.contexts.Clear();
     state.current = Binding{};
-    state.readBacks.clear();
 }
 
 }  // namespace winport::detail
@@ -326,8 +656,11 @@ HGLRC WINAPI wglCreateContext(HDC hdc)
 
 BOOL WINAPI wglMakeCurrent(HDC hdc, HGLRC rc)
 {
-    if (EnterCall("wglMakeCurrent", Call::wglMakeCurrent))
+    // Any failure leaves no context current, as on Windows.
+    if (EnterCall("wglMakeCurrent", Call::wglMakeCurrent)) {
+        Release();
         return FALSE;
+    }
     if (rc == nullptr) {
         Release();
         return TRUE;
@@ -336,11 +669,11 @@ BOOL WINAPI wglMakeCurrent(HDC hdc, HGLRC rc)
     GlContext *context = state.contexts.Get(rc);
     int *slot = PixelFormatSlot(hdc);
     GlDrawable drawable;
-    if (context == nullptr || slot == nullptr || *slot != context->pixelFormat || !ResolveGlDrawable(hdc, &drawable))
+    if (context == nullptr || slot == nullptr || *slot != context->pixelFormat || !ResolveGlDrawable(hdc, &drawable)) {
+        Release();
         return FALSE;
+    }
 
-    // Past this point the thread's context may already have changed: a failure leaves none current,
-    // as on Windows.
     if (!egl::MakeCurrent(context->egl)) {
         Release();
         return FALSE;
@@ -351,20 +684,21 @@ BOOL WINAPI wglMakeCurrent(HDC hdc, HGLRC rc)
         Release();
         return FALSE;
     }
-    if (drawable.kind == GlDrawable::Kind::Bitmap && Behind(*buffer, *drawable.bitmap, drawable.id)) {
-        if (!Upload(*drawable.bitmap, *buffer)) {
-            Release();
-            return FALSE;
-        }
-        MarkSynced(buffer, *drawable.bitmap, drawable.id);
-    }
+    // Bound first: catching up may read back what GL drew there before.
     const egl::Functions &gl = egl::Gl();
     gl.BindFramebuffer(egl::kFramebuffer, buffer->framebuffer);
+    bool bitmap = drawable.kind == GlDrawable::Kind::Bitmap;
+    if (bitmap && !CatchUp(*buffer, *drawable.bitmap)) {
+        Release();
+        return FALSE;
+    }
     // Only a context's first drawable sets its viewport; later ones keep it, as on Windows.
     if (!context->madeCurrent) {
         gl.Viewport(0, 0, drawable.width, drawable.height);
+        context->viewportWidth = drawable.width;
+        context->viewportHeight = drawable.height;
         context->madeCurrent = true;
     }
-    state.current = Binding{rc, hdc, drawable.kind, drawable.id};
+    state.current = Binding{rc, hdc, drawable.kind, drawable.id, bitmap ? buffer : nullptr};
     return TRUE;
 }

@@ -31,6 +31,22 @@ COLORREF ScreenPixel(int x, int y);
 // A DIB section's pixel at (x, y), counted from its top row, as COLORREF; kInvalidColor when out of range.
 COLORREF BitmapPixel(HBITMAP bitmap, int x, int y);
 
+// Every pixel of the virtual screen, rows from the top, as ScreenPixel gives them.
+std::vector<COLORREF> ScreenPixels();
+// The part of the virtual screen (virtual-screen coordinates) that may have changed since the last
+// call, or since a presenter last showed it; empty when nothing did.
+RECT TakeScreenDamage();
+
+// Copies of a bitmap to the screen move only what changed in it, and GL moves only what it drew.
+// Off, every copy moves all its pixels: the plain way, to compare the fast ways against.
+void SetFastPaths(bool on);
+struct PixelCopies {
+    unsigned long long blitted;   // pixels BitBlt wrote
+    unsigned long long readBack;  // pixels GL returned to bitmaps
+    unsigned long long uploaded;  // pixels bitmaps gave to GL
+};
+PixelCopies PixelCopyCounts();  // since the desktop was last reset
+
 // Clock: fixes timeGetTime to a value (the real boot clock again after ResetDesktop).
 void SetClock(DWORD milliseconds);
 
