@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -112,20 +113,44 @@ Session &Session::get() { return g_session; }
 
 std::string Session::exe(Program p) const
 {
+    if (native_)
+        return p == Program::Tiles ? native_tiles_ : native_quads_;
     return p == Program::Tiles ? wine_->config().tiles_exe : wine_->config().quads_exe;
 }
+
+namespace {
+
+std::string required(const char *name)
+{
+    const char *value = std::getenv(name);
+    if (value == nullptr || *value == '\0')
+        throw std::runtime_error(std::string(name) + " is not set");
+    return value;
+}
+
+}  // namespace
 
 void Session::start(const std::string &layout_name)
 {
     layout_ = layout_named(layout_name);
-    wine_ = std::make_unique<Wine>(WineConfig::from_environment());
-    wine_->create_prefix(false);
-    // Whatever an earlier, interrupted run left in the prefix would serve the wrong display.
-    if (!wine_->kill_all())
-        throw std::runtime_error("processes of the Wine prefix survive wineserver -k:" +
-                                 describe_processes(wine_->processes()));
+    const char *runner = std::getenv("TOVIX_E2E_RUNNER");
+    native_ = runner != nullptr && std::string(runner) == "native";
+    if (native_) {
+        work_dir_ = required("TOVIX_E2E_WORK_DIR");
+        native_tiles_ = required("TOVIX_NATIVE_TILES");
+        native_quads_ = required("TOVIX_NATIVE_QUADS");
+    } else {
+        wine_ = std::make_unique<Wine>(WineConfig::from_environment());
+        work_dir_ = wine_->config().work_dir;
+        wine_->create_prefix(false);
+        // Whatever an earlier, interrupted run left in the prefix would serve the wrong display.
+        if (!wine_->kill_all())
+            throw std::runtime_error("processes of the Wine prefix survive wineserver -k:" +
+                                     describe_processes(wine_->processes()));
+    }
 
     const std::string x_dir = work_dir() + "/x";
+    std::filesystem::create_directories(x_dir);
     server_ = layout_.xorg_dummy ? harness::XServer::start_xorg_dummy(x_dir, layout_.outputs)
                                  : harness::XServer::start_xvfb(x_dir, layout_.root().width, layout_.root().height);
     display_ = std::make_unique<harness::XDisplay>(server_->display());
@@ -137,6 +162,8 @@ void Session::start(const std::string &layout_name)
         throw std::runtime_error("the X server shows the monitors" + report + " instead of the '" + layout_.name +
                                  "' layout; see " + server_->log_path());
 
+    if (native_)
+        return;
     // A server kept running between the programs spares each start the prefix's services.
     harness::SpawnOptions ws;
     ws.argv = {wine_->config().wineserver, "-f", "-p"};
@@ -159,7 +186,8 @@ void Session::finish()
         bool clean = wine_->kill_all();
         EXPECT_TRUE(clean) << "Wine processes left after wineserver -k:" << describe_processes(wine_->processes());
     }
-    wineserver_.terminate();
+    if (wineserver_.valid())
+        wineserver_.terminate();
     display_.reset();
     if (server_)
         server_->stop();
@@ -176,7 +204,16 @@ Launched launch(Program p)
     l.program = p;
     l.log_path = sub_dir("logs") + "/" + current_test_name() + ".log";
     std::remove(l.log_path.c_str());
-    l.process = s.wine().launch(s.exe(p), s.display().name(), l.log_path);
+    if (s.native()) {
+        harness::SpawnOptions o = harness::command({s.exe(p)});
+        o.env["DISPLAY"] = s.display().name();
+        // The sanitised build's leak report would turn the exit code; leaks are not this suite's.
+        o.env["ASAN_OPTIONS"] = "detect_leaks=0";
+        o.output_path = l.log_path;
+        l.process = harness::Process::spawn(o);
+    } else {
+        l.process = s.wine().launch(s.exe(p), s.display().name(), l.log_path);
+    }
     return l;
 }
 
@@ -253,9 +290,10 @@ std::vector<harness::WindowInfo> cover_windows(long pid)
             [&] {
                 // Only this prefix's: other runs may use the same file at the same time.
                 left.clear();
-                const std::vector<pid_t> ours = Session::get().wine().processes();
+                const std::vector<pid_t> ours =
+                    Session::get().native() ? std::vector<pid_t>{} : Session::get().wine().processes();
                 for (pid_t pid : harness::find_processes(exe))
-                    if (std::find(ours.begin(), ours.end(), pid) != ours.end())
+                    if (Session::get().native() || std::find(ours.begin(), ours.end(), pid) != ours.end())
                         left.push_back(pid);
                 for (pid_t pid : harness::processes_in_group(l.process.pid()))
                     if (harness::command_line(pid).rfind("C:\\windows\\", 0) != 0)

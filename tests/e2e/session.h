@@ -1,5 +1,6 @@
-// One X server (of the layout under test), a client connection to it and a running Wine server
-// for the whole test program; the helpers every test uses to start a program and watch it.
+// One X server (of the layout under test), a client connection to it and, for the Windows
+// programs, a running Wine server for the whole test program; the helpers every test uses to
+// start a program and watch it.
 #ifndef TOVIX_E2E_SESSION_H
 #define TOVIX_E2E_SESSION_H
 
@@ -40,8 +41,10 @@ public:
 
     const Layout &layout() const { return layout_; }
     const harness::XDisplay &display() const { return *display_; }
+    // The native programs (TOVIX_E2E_RUNNER=native) or the .exe files under Wine.
+    bool native() const { return native_; }
     const Wine &wine() const { return *wine_; }
-    const std::string &work_dir() const { return wine_->config().work_dir; }
+    const std::string &work_dir() const { return work_dir_; }
     std::string exe(Program p) const;
 
     // Called by the test environment.
@@ -50,6 +53,10 @@ public:
 
 private:
     Layout layout_;
+    bool native_ = false;
+    std::string work_dir_;
+    std::string native_tiles_;
+    std::string native_quads_;
     std::unique_ptr<Wine> wine_;
     std::unique_ptr<harness::XServer> server_;
     std::unique_ptr<harness::XDisplay> display_;

@@ -1,0 +1,169 @@
+// What only the native programs promise on a real display: every monitor covered by the
+// presenter's windows, tiles kept inside their monitors, the bitmap over the whole virtual screen,
+// the pointer hidden, idle priority, and a quiet exit when the display goes away.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "harness/poll.h"
+#include "harness/x_server.h"
+#include "picture_model.h"
+#include "session.h"
+
+namespace e2e {
+namespace {
+
+// The scheduling policy of a process's main thread (field 41 of /proc/PID/stat; 5 is SCHED_IDLE).
+int SchedulingPolicy(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t end = stat.rfind(')');
+    if (end == std::string::npos)
+        return -1;
+    std::istringstream fields(stat.substr(end + 2));
+    std::string field;
+    for (int i = 3; i <= 41 && fields >> field; ++i)
+        if (i == 41)
+            return std::stoi(field);
+    return -1;
+}
+
+// The part of the root window that no monitor shows ("two": below the 800x600 monitor).
+std::vector<Rect> UncoveredParts(const Layout &layout)
+{
+    std::vector<Rect> parts;
+    for (int y = 0; y < layout.root().height; y += 8) {
+        for (int x = 0; x < layout.root().width; x += 8) {
+            bool onMonitor = false;
+            for (const Rect &m : layout.monitors_on_root())
+                onMonitor = onMonitor || m.contains(x, y);
+            if (!onMonitor)
+                parts.push_back(Rect{x, y, 1, 1});
+        }
+    }
+    return parts;
+}
+
+class NativeProgram : public ::testing::TestWithParam<Program> {};
+
+TEST_P(NativeProgram, CoversEveryMonitorHidesThePointerAndRunsAtIdlePriority)
+{
+    Session &s = Session::get();
+    Launched l = launch(GetParam());
+    ASSERT_TRUE(wait_until_running(l));
+    const Image shot = s.display().capture();
+    for (const Rect &m : s.layout().monitors_on_root())
+        EXPECT_EQ(shot.count(m, [](Rgb c) { return c == kBackdrop; }), 0)
+            << "the desktop shows through on monitor " << m.str() << "; screenshot " << save_shot(shot, "cover");
+    for (const Rect &p : UncoveredParts(s.layout()))
+        ASSERT_EQ(shot.at(p.x, p.y), kBackdrop) << "drawn outside every monitor at " << p.x << "," << p.y
+                                                << "; screenshot " << save_shot(shot, "outside");
+    EXPECT_TRUE(s.display().cursor_image().fully_transparent()) << "the pointer shows over the cover";
+    EXPECT_EQ(SchedulingPolicy(l.process.pid()), 5) << "not at idle priority";
+    s.display().press_key("Escape");
+    EXPECT_TRUE(ends_with_zero(l, "Escape"));
+}
+
+TEST(NativeTiles, EveryPixelOnTheMonitorsIsBlackOrATileColour)
+{
+    Session &s = Session::get();
+    Launched l = launch(Program::Tiles);
+    ASSERT_TRUE(wait_until_running(l));
+    const Image shot = s.display().capture();
+    for (const Rect &m : s.layout().monitors_on_root()) {
+        EXPECT_EQ(shot.count(m, [](Rgb c) { return c != Rgb{0, 0, 0} && !tile_colour_ok(c); }), 0)
+            << "monitor " << m.str() << "; screenshot " << save_shot(shot, "tiles");
+        EXPECT_GT(shot.count(m, tile_colour_ok), 16 * 16) << "no tiles on monitor " << m.str();
+    }
+    s.display().click(1);
+    EXPECT_TRUE(ends_with_zero(l, "a click"));
+}
+
+TEST(NativeQuads, TheBitmapCoversTheWholeVirtualScreenInFrameColours)
+{
+    Session &s = Session::get();
+    // Every colour the first frames can show, as GL stores r/256, g/256, b/256 in 8 bits.
+    std::vector<QuadFrame> frames = predict_quad_frames(s.layout().virtual_screen.width,
+                                                        s.layout().virtual_screen.height, 400000);
+    std::vector<bool> known(1 << 24, false);
+    for (const QuadFrame &f : frames)
+        for (int dr = -1; dr <= 1; ++dr)
+            for (int dg = -1; dg <= 1; ++dg)
+                for (int db = -1; db <= 1; ++db) {
+                    int r = f.colour.r + dr, g = f.colour.g + dg, b = f.colour.b + db;
+                    if (r >= 0 && r < 256 && g >= 0 && g < 256 && b >= 0 && b < 256)
+                        known[static_cast<size_t>((r << 16) | (g << 8) | b)] = true;
+                }
+    Launched l = launch(Program::Quads);
+    ASSERT_TRUE(wait_until_running(l));
+    const Image shot = s.display().capture();
+    // A bitmap placed off the virtual screen would leave the blackout showing along one edge.
+    for (const Rect &m : s.layout().monitors_on_root())
+        EXPECT_EQ(shot.count(m, [&](Rgb c) { return !c.near(kOrange, 1) && !known[c.packed()]; }), 0)
+            << "monitor " << m.str() << " shows colours no frame has; screenshot " << save_shot(shot, "quads");
+    s.display().press_key("a");
+    EXPECT_TRUE(ends_with_zero(l, "a typed 'a'"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, NativeProgram, ::testing::Values(Program::Tiles, Program::Quads),
+                         [](const ::testing::TestParamInfo<Program> &i) { return program_name(i.param); });
+
+TEST(NativeDisplay, ItsServerGoingAwayEndsTheProgramWithZeroAndAReason)
+{
+    for (Program p : {Program::Tiles, Program::Quads}) {
+        const std::string dir = Session::get().work_dir() + "/x-gone";
+        std::filesystem::create_directories(dir);
+        auto server = harness::XServer::start_xvfb(dir, 640, 480);
+        harness::SpawnOptions o = harness::command({Session::get().exe(p)});
+        o.env["DISPLAY"] = server->display();
+        o.env["ASAN_OPTIONS"] = "detect_leaks=0";
+        const std::string log = Session::get().work_dir() + "/display-gone-" + program_name(p) + ".log";
+        std::remove(log.c_str());
+        o.output_path = log;
+        harness::Process program = harness::Process::spawn(o);
+        {
+            // Running once it has drawn something other than black on the new server; the watching
+            // connection goes before the server does.
+            harness::XDisplay watch(server->display());
+            ASSERT_TRUE(harness::wait_until(
+                [&] {
+                    const Image shot = watch.capture();
+                    return shot.count(shot.bounds(), [](Rgb c) { return c != Rgb{0, 0, 0}; }) > 0 ||
+                           !program.running();
+                },
+                kStartTimeout));
+        }
+        ASSERT_TRUE(program.running()) << program_name(p) << " ended early; log " << log;
+        server->stop();
+        auto status = program.wait_for(kExitTimeout);
+        ASSERT_TRUE(status.has_value()) << program_name(p) << " still runs after its display went away";
+        EXPECT_TRUE(status->ok()) << status->describe();
+        std::ifstream in(log);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find("the display went away"), std::string::npos) << "log: " << text;
+    }
+}
+
+TEST(NativeDisplay, NoDisplayAtAllEndsAtOnceWithZeroAndAReason)
+{
+    for (Program p : {Program::Tiles, Program::Quads}) {
+        harness::SpawnOptions o = harness::command({Session::get().exe(p)});
+        o.unset_env = {"DISPLAY", "WAYLAND_DISPLAY"};
+        o.env["ASAN_OPTIONS"] = "detect_leaks=0";
+        const std::string log = Session::get().work_dir() + "/no-display-" + program_name(p) + ".log";
+        std::remove(log.c_str());
+        o.output_path = log;
+        harness::ExitStatus status = harness::run(o, kExitTimeout);
+        EXPECT_TRUE(status.ok()) << program_name(p) << ": " << status.describe();
+        std::ifstream in(log);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find("no display"), std::string::npos) << "log: " << text;
+    }
+}
+
+}  // namespace
+}  // namespace e2e
