@@ -333,8 +333,8 @@ constexpr double kFar = 1e9;
 WindowPoint Place(const GlContext &context, egl::Float x, egl::Float y)
 {
     const double *m = context.matrix;
-    double vx = x;
-    double vy = y;
+    double vx = static_cast<double>(x);
+    double vy = static_cast<double>(y);
     double cx = m[0] * vx + m[4] * vy + m[12];
     double cy = m[1] * vx + m[5] * vy + m[13];
     double cw = m[3] * vx + m[7] * vy + m[15];
@@ -574,9 +574,9 @@ void NoteOrtho(egl::Double left, egl::Double right, egl::Double bottom, egl::Dou
     if (context == nullptr || context->insidePrimitive || left == right || bottom == top || zNear == zFar)
         return;
     // GL builds the matrix from floats.
-    double l = static_cast<float>(left), r = static_cast<float>(right);
-    double b = static_cast<float>(bottom), t = static_cast<float>(top);
-    double n = static_cast<float>(zNear), f = static_cast<float>(zFar);
+    double l = static_cast<double>(static_cast<float>(left)), r = static_cast<double>(static_cast<float>(right));
+    double b = static_cast<double>(static_cast<float>(bottom)), t = static_cast<double>(static_cast<float>(top));
+    double n = static_cast<double>(static_cast<float>(zNear)), f = static_cast<double>(static_cast<float>(zFar));
     double ortho[16] = {2.0 / (r - l), 0, 0, 0, 0, 2.0 / (t - b), 0, 0, 0, 0, -2.0 / (f - n), 0,
                         -(r + l) / (r - l), -(t + b) / (t - b), -(f + n) / (f - n), 1};
     double product[16];
