@@ -2,12 +2,14 @@
 // dummy driver, two monitors).
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <string>
 
 #include "harness/process.h"
 #include "session.h"
+#include "wine.h"
 
 namespace {
 
@@ -28,10 +30,39 @@ private:
     std::string layout_;
 };
 
+volatile std::sig_atomic_t g_parent_gone = 0;
+extern "C" void note_parent_gone(int) { g_parent_gone = 1; }
+
+// Started by the suite with SIGTERM as its parent-death signal: if the suite is killed outright,
+// this still ends every process of the Wine prefix.
+int guard_wine_prefix()
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = note_parent_gone;
+    sigemptyset(&action.sa_mask);
+    sigset_t blocked;
+    sigset_t waiting;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &blocked, &waiting);
+    ::sigaction(SIGTERM, &action, nullptr);
+    while (!g_parent_gone)
+        ::sigsuspend(&waiting);
+    try {
+        return e2e::Wine(e2e::WineConfig::from_environment()).kill_all() ? 0 : 1;
+    } catch (const std::exception &e) {
+        std::cerr << "guard: " << e.what() << "\n";
+        return 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], e2e::kGuardOption) == 0)
+        return guard_wine_prefix();
     ::testing::InitGoogleTest(&argc, argv);
     std::string layout = "one";
     for (int i = 1; i < argc; ++i) {

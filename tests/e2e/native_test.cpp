@@ -16,11 +16,18 @@
 namespace e2e {
 namespace {
 
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 // The scheduling policy of a process's main thread (field 41 of /proc/PID/stat; 5 is SCHED_IDLE).
 int SchedulingPolicy(pid_t pid)
 {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
     size_t end = stat.rfind(')');
     if (end == std::string::npos)
         return -1;
@@ -142,8 +149,7 @@ TEST(NativeDisplay, ItsServerGoingAwayEndsTheProgramWithZeroAndAReason)
         auto status = program.wait_for(kExitTimeout);
         ASSERT_TRUE(status.has_value()) << program_name(p) << " still runs after its display went away";
         EXPECT_TRUE(status->ok()) << status->describe();
-        std::ifstream in(log);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text = ReadFile(log);
         EXPECT_NE(text.find("the display went away"), std::string::npos) << "log: " << text;
     }
 }
@@ -159,8 +165,7 @@ TEST(NativeDisplay, NoDisplayAtAllEndsAtOnceWithZeroAndAReason)
         o.output_path = log;
         harness::ExitStatus status = harness::run(o, kExitTimeout);
         EXPECT_TRUE(status.ok()) << program_name(p) << ": " << status.describe();
-        std::ifstream in(log);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text = ReadFile(log);
         EXPECT_NE(text.find("no display"), std::string::npos) << "log: " << text;
     }
 }

@@ -5,6 +5,7 @@
 
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "harness/poll.h"
 #include "picture_model.h"
@@ -40,7 +41,6 @@ std::vector<Image> record(Launched &l, Started &&started, Enough &&enough)
 {
     constexpr std::size_t kMaxCaptures = 12;
     std::vector<Image> captures;
-    Image last;
     const auto deadline = harness::Clock::now() + kStartTimeout;
     while (captures.size() < kMaxCaptures) {
         if (!l.process.running()) {
@@ -55,6 +55,7 @@ std::vector<Image> record(Launched &l, Started &&started, Enough &&enough)
                               << save_shot(shot, "not-started");
                 return {};
             }
+            std::this_thread::sleep_for(5ms);
             continue;
         }
         const bool done = enough(shot) && captures.size() >= 2;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <cstdio>
 #include <cstdlib>
@@ -164,6 +165,27 @@ void Session::start(const std::string &layout_name)
 
     if (native_)
         return;
+    // Interrupted, the suite still ends the prefix's processes: the services sit in sessions of
+    // their own, out of reach of the children's groups.
+    static bool kill_on_signal = false;
+    if (!kill_on_signal) {
+        harness::SpawnOptions kill;
+        kill.argv = {wine_->config().wineserver, "-k"};
+        kill.env = wine_->environment("");
+        harness::run_on_signal(kill);
+        kill_on_signal = true;
+    }
+
+    // Killed outright, the suite leaves it to a guard that outlives it.
+    harness::SpawnOptions guard;
+    char self[4096] = {};
+    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+        throw std::runtime_error("cannot find the test program's own file");
+    guard.argv = {self, kGuardOption};
+    guard.output_path = work_dir() + "/guard.log";
+    guard.parent_death_signal = SIGTERM;
+    guard_ = harness::Process::spawn(guard);
+
     // A server kept running between the programs spares each start the prefix's services.
     harness::SpawnOptions ws;
     ws.argv = {wine_->config().wineserver, "-f", "-p"};
@@ -188,6 +210,7 @@ void Session::finish()
     }
     if (wineserver_.valid())
         wineserver_.terminate();
+    guard_.kill_group();  // nothing left to guard
     display_.reset();
     if (server_)
         server_->stop();

@@ -35,6 +35,9 @@ constexpr auto kStartTimeout = 60s;
 // "Within a couple of seconds", with room for a busy machine.
 constexpr auto kExitTimeout = 4s;
 
+// Makes the test program a guard that waits for SIGTERM, then ends the prefix's processes.
+constexpr const char *kGuardOption = "--guard-wine-prefix";
+
 class Session {
 public:
     static Session &get();
@@ -61,6 +64,7 @@ private:
     std::unique_ptr<harness::XServer> server_;
     std::unique_ptr<harness::XDisplay> display_;
     harness::Process wineserver_;
+    harness::Process guard_;
 };
 
 struct Launched {

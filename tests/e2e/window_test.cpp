@@ -48,6 +48,10 @@ TEST_P(CoverWindow, OneTopmostBorderlessWindowOverTheVirtualScreenHidingThePoint
                           << " is stacked above the cover window";
     }
 
+    // A move within the slop: an uncaptured pointer would get the class cursor back here.
+    const auto [x, y] = s.display().pointer_position();
+    s.display().move_pointer(x + 1, y);
+    ASSERT_TRUE(settle(l));
     EXPECT_TRUE(s.display().cursor_image().fully_transparent()) << "the pointer shows over the cover window";
 
     s.display().press_key("a");

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -44,8 +45,43 @@ void unregister_group(pid_t pgid)
     }
 }
 
+// Commands for the signal handler, prepared in full beforehand: it may only fork, exec and wait.
+struct PreparedCommand {
+    std::vector<std::string> strings;
+    std::vector<char *> argv;
+    std::vector<char *> envp;
+};
+constexpr int kMaxSignalCommands = 4;
+PreparedCommand *g_signal_commands[kMaxSignalCommands];
+std::atomic<int> g_signal_command_count{0};
+
+void run_signal_commands()
+{
+    const int n = g_signal_command_count.load();
+    for (int i = 0; i < n && i < kMaxSignalCommands; ++i) {
+        PreparedCommand *c = g_signal_commands[i];
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setpgid(0, 0);
+            ::execve(c->argv[0], c->argv.data(), c->envp.data());
+            ::_exit(127);
+        }
+        if (pid < 0)
+            continue;
+        for (int waited = 0; waited < 500; ++waited) {
+            if (::waitpid(pid, nullptr, WNOHANG) != 0)
+                break;
+            struct timespec tick = {0, 10 * 1000 * 1000};
+            ::nanosleep(&tick, nullptr);
+        }
+        ::kill(-pid, SIGKILL);
+        ::waitpid(pid, nullptr, WNOHANG);
+    }
+}
+
 extern "C" void kill_groups_and_die(int sig)
 {
+    run_signal_commands();
     kill_all_children();
     ::signal(sig, SIG_DFL);
     ::raise(sig);
@@ -115,6 +151,37 @@ std::vector<pid_t> scan_processes(Match &&match)
 }
 
 }  // namespace
+
+void run_on_signal(const SpawnOptions &command)
+{
+    if (command.argv.empty() || command.argv[0].empty() || command.argv[0][0] != '/')
+        throw std::invalid_argument("run_on_signal: needs an absolute program path");
+    if (g_signal_command_count.load() >= kMaxSignalCommands)
+        throw std::length_error("run_on_signal: too many commands");
+    auto *c = new PreparedCommand;  // lives as long as the process: the handler may need it at any time
+    std::map<std::string, std::string> env;
+    for (char **e = environ; *e != nullptr; ++e) {
+        std::string entry(*e);
+        auto eq = entry.find('=');
+        if (eq != std::string::npos)
+            env[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    for (const auto &name : command.unset_env)
+        env.erase(name);
+    for (const auto &kv : command.env)
+        env[kv.first] = kv.second;
+    c->strings = command.argv;
+    const std::size_t args = c->strings.size();
+    for (const auto &kv : env)
+        c->strings.push_back(kv.first + "=" + kv.second);
+    for (std::size_t i = 0; i < c->strings.size(); ++i)
+        (i < args ? c->argv : c->envp).push_back(c->strings[i].data());
+    c->argv.push_back(nullptr);
+    c->envp.push_back(nullptr);
+    g_signal_commands[g_signal_command_count.load()] = c;
+    ++g_signal_command_count;
+    install_child_cleanup_on_signals();
+}
 
 void kill_all_children()
 {

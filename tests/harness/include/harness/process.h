@@ -87,6 +87,11 @@ std::string command_line(pid_t pid);
 // SIGKILL to the group of every child spawned and not yet reaped; async-signal-safe.
 void kill_all_children();
 
+// Registers a command to run (for at most 5 s) when the test process is stopped by a signal,
+// before its children are killed: e.g. to end processes that left the children's groups. argv[0]
+// must be an absolute path. At most four.
+void run_on_signal(const SpawnOptions &command);
+
 // Kills every registered child group on SIGINT, SIGTERM, SIGHUP and SIGABRT, then dies by the
 // same signal. Installed on the first spawn; safe to call again.
 void install_child_cleanup_on_signals();
