@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "crt_random.h"
-
 namespace e2e {
 
 namespace {
@@ -15,31 +13,42 @@ constexpr long kGiveUpMargin = 20000;
 constexpr int kMaxVerified = 8;
 }  // namespace
 
+TileSequence::TileSequence(std::vector<VirtualMonitor> monitors, const Rect &virtual_screen)
+    : monitors_(std::move(monitors)), virtual_screen_(virtual_screen)
+{
+}
+
+Rect TileSequence::next(std::size_t &monitor)
+{
+    monitor = monitor_;
+    monitor_ = (monitor_ + 1) % monitors_.size();
+    const Rect &mon = monitors_[monitor].rect;
+    const int w = mon.width + 2 * kTileMargin;
+    const int h = mon.height + 2 * kTileMargin;
+    const int r1 = random_.next();
+    const int r2 = random_.next();
+    const int r3 = random_.next();
+    const int r4 = random_.next();
+    const int r5 = random_.next();
+    const int r6 = random_.next();
+    const int left = r1 % w + mon.x - kTileMargin;
+    const int width = r2 % 16 + r3 % 16 + kTileBase;
+    const int top = r4 % h + mon.y - kTileMargin;
+    const int height = r5 % 16 + r6 % 16 + kTileBase;
+    return Rect{left - virtual_screen_.x, top - virtual_screen_.y, width, height};
+}
+
 std::vector<Layer> predict_tiles(const std::vector<VirtualMonitor> &monitors, const Rect &virtual_screen,
                                  std::size_t paints)
 {
-    CrtRandom random;
+    TileSequence sequence(monitors, virtual_screen);
     std::vector<Layer> layers;
-    for (std::size_t p = 0; p < paints; ++p) {
-        for (std::size_t m = 0; m < monitors.size(); ++m) {
-            const Rect &mon = monitors[m].rect;
-            const int w = mon.width + 2 * kTileMargin;
-            const int h = mon.height + 2 * kTileMargin;
-            const int r1 = random.next();
-            const int r2 = random.next();
-            const int r3 = random.next();
-            const int r4 = random.next();
-            const int r5 = random.next();
-            const int r6 = random.next();
-            const int left = r1 % w + mon.x - kTileMargin;
-            const int width = r2 % 16 + r3 % 16 + kTileBase;
-            const int top = r4 % h + mon.y - kTileMargin;
-            const int height = r5 % 16 + r6 % 16 + kTileBase;
-            Layer layer;
-            layer.monitor = static_cast<int>(m);
-            layer.rects.push_back(Rect{left - virtual_screen.x, top - virtual_screen.y, width, height});
-            layers.push_back(layer);
-        }
+    for (std::size_t i = 0; i < paints * monitors.size(); ++i) {
+        Layer layer;
+        std::size_t monitor = 0;
+        layer.rects.push_back(sequence.next(monitor));
+        layer.monitor = static_cast<int>(monitor);
+        layers.push_back(layer);
     }
     return layers;
 }
@@ -50,26 +59,29 @@ bool tile_colour_ok(Rgb c)
     return c.b == 255 - c.r && in_range(c.r) && in_range(c.g) && in_range(c.b);
 }
 
-std::vector<QuadFrame> predict_quad_frames(int width, int height, std::size_t frames)
+void QuadFrameSequence::next(QuadFrame &frame)
 {
-    CrtRandom random;
-    std::vector<QuadFrame> out;
     // A GL colour component c/256 stored in 8 bits.
     auto stored = [](int c) { return static_cast<std::uint8_t>(static_cast<double>(c) / 256.0 * 255.0 + 0.5); };
-    for (std::size_t f = 0; f < frames; ++f) {
-        QuadFrame frame;
-        const int b = random.next() % 256;
-        const int g = random.next() % 256;
-        const int r = random.next() % 256;
-        frame.colour = Rgb{stored(r), stored(g), stored(b)};
-        for (int i = 0; i < kQuadsPerFrame; ++i) {
-            const int x = random.next() % width;
-            const int y = random.next() % height;
-            // GL's y grows upward from the bitmap's bottom row, the screen's downward from the top.
-            frame.squares.rects.push_back(Rect{x, height - y - kQuadSize, kQuadSize, kQuadSize});
-        }
-        out.push_back(frame);
+    const int b = random_.next() % 256;
+    const int g = random_.next() % 256;
+    const int r = random_.next() % 256;
+    frame.colour = Rgb{stored(r), stored(g), stored(b)};
+    frame.squares.rects.clear();
+    for (int i = 0; i < kQuadsPerFrame; ++i) {
+        const int x = random_.next() % width_;
+        const int y = random_.next() % height_;
+        // GL's y grows upward from the bitmap's bottom row, the screen's downward from the top.
+        frame.squares.rects.push_back(Rect{x, height_ - y - kQuadSize, kQuadSize, kQuadSize});
     }
+}
+
+std::vector<QuadFrame> predict_quad_frames(int width, int height, std::size_t frames)
+{
+    QuadFrameSequence sequence(width, height);
+    std::vector<QuadFrame> out(frames);
+    for (QuadFrame &frame : out)
+        sequence.next(frame);
     return out;
 }
 

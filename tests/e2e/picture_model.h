@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "crt_random.h"
 #include "harness/image.h"
 
 namespace e2e {
@@ -28,8 +29,22 @@ struct VirtualMonitor {
     Rect rect;
 };
 
-// Tiles in drawing order: paint p, monitor m is layer p * monitors + m. The virtual screen's
-// top-left corner is root (0, 0).
+// The tiles one by one in drawing order (every monitor in turn, paint after paint), in root
+// coordinates: the virtual screen's top-left corner is root (0, 0).
+class TileSequence {
+public:
+    TileSequence(std::vector<VirtualMonitor> monitors, const Rect &virtual_screen);
+    // The next tile's rectangle; monitor says whose it is.
+    Rect next(std::size_t &monitor);
+
+private:
+    std::vector<VirtualMonitor> monitors_;
+    Rect virtual_screen_;
+    std::size_t monitor_ = 0;
+    CrtRandom random_;
+};
+
+// Tiles in drawing order: paint p, monitor m is layer p * monitors + m.
 std::vector<Layer> predict_tiles(const std::vector<VirtualMonitor> &monitors, const Rect &virtual_screen,
                                  std::size_t paints);
 
@@ -40,7 +55,21 @@ struct QuadFrame {
     Rgb colour;  // as GL stores r/256, g/256, b/256 in 8 bits (may be off by one)
     Layer squares;
 };
-// Frames in drawing order; frame 0 is the one drawn before the offscreen surface exists.
+// The frames one by one in drawing order; frame 0 is the one drawn before the offscreen surface
+// exists. Squares are in bitmap rows from the top.
+class QuadFrameSequence {
+public:
+    QuadFrameSequence(int width, int height) : width_(width), height_(height) {}
+    // Overwrites frame (keeping its storage) with the next frame.
+    void next(QuadFrame &frame);
+
+private:
+    int width_;
+    int height_;
+    CrtRandom random_;
+};
+
+// Frames in drawing order, as QuadFrameSequence gives them.
 std::vector<QuadFrame> predict_quad_frames(int width, int height, std::size_t frames);
 
 struct Composition {
