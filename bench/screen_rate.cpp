@@ -1,11 +1,13 @@
 // Runs a real program on an X server of its own and measures it from the outside only: how long
 // until every monitor is covered, how many tiles or frames per second reach the screen (read off
 // two captures, since the sequences are fixed by the random source), its peak resident memory,
-// and how long it takes to end after a key press. Prints one JSON line.
+// and how long it takes to end after a key press. With "load", it also runs a CPU-bound job on
+// every core beside the program (how much the job gets done) and presses the key while that job
+// runs. Prints one JSON line.
 //
-//   screen_rate native PROGRAM LAYOUT SECONDS WORK_DIR
-//   screen_rate wine PROGRAM.exe LAYOUT SECONDS WORK_DIR   (TOVIX_WINE64, TOVIX_WINESERVER,
-//                                                           TOVIX_WINEPREFIX: a ready prefix)
+//   screen_rate native PROGRAM LAYOUT SECONDS WORK_DIR [load]
+//   screen_rate wine PROGRAM.exe LAYOUT SECONDS WORK_DIR [load]   (TOVIX_WINE64, TOVIX_WINESERVER,
+//                                                                  TOVIX_WINEPREFIX: a ready prefix)
 // LAYOUT is WIDTHxHEIGHT (Xvfb) or "two" (Xorg's dummy driver, 800x600 left of 1024x768).
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include <string>
 #include <thread>
 
+#include "busy_job.h"
 #include "harness/poll.h"
 #include "harness/process.h"
 #include "harness/x_display.h"
@@ -93,10 +96,11 @@ Capture capture(const harness::XDisplay &display)
 
 int run(int argc, char **argv)
 {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s native|wine PROGRAM LAYOUT SECONDS WORK_DIR\n", argv[0]);
+    if (argc != 6 && !(argc == 7 && std::string(argv[6]) == "load")) {
+        std::fprintf(stderr, "usage: %s native|wine PROGRAM LAYOUT SECONDS WORK_DIR [load]\n", argv[0]);
         return 2;
     }
+    const bool load = argc == 7;
     const std::string runner = argv[1];
     const std::string program = argv[2];
     const e2e::Layout layout = layout_from(argv[3]);
@@ -166,10 +170,20 @@ int run(int argc, char **argv)
     const Capture second = capture(display);
     const long rss = peak_rss_kib(child.pid());
 
+    unsigned long long job_beside = 0;
+    std::thread job;
+    if (load) {
+        job_beside = bench::RunBusyJob(4s);
+        // The key comes once the job has every core.
+        job = std::thread([] { bench::RunBusyJob(3s); });
+        std::this_thread::sleep_for(500ms);
+    }
     const auto key = Clock::now();
     display.press_key("a");
     const auto status = child.wait_for(10s);
     const double exit_ms = status ? seconds_between(key, Clock::now()) * 1000 : -1;
+    if (job.joinable())
+        job.join();
     if (!status)
         child.kill_group();
     if (wine) {
@@ -192,10 +206,10 @@ int run(int argc, char **argv)
     const double rate = drawn[1] >= drawn[0] ? static_cast<double>(drawn[1] - drawn[0]) / interval : -1;
 
     std::printf("{\"program\":\"%s\",\"runner\":\"%s\",\"layout\":\"%s\",\"unit\":\"%s\",\"first\":%zu,\"second\":%zu,"
-                "\"interval\":%.3f,\"rate\":%.1f,\"cover_ms\":%.1f,\"peak_rss_kib\":%ld,\"exit_ms\":%.1f,"
-                "\"exit\":\"%s\"}\n",
+                "\"interval\":%.3f,\"rate\":%.1f,\"cover_ms\":%.1f,\"peak_rss_kib\":%ld,\"job_beside\":%llu,"
+                "\"exit_ms\":%.1f,\"exit\":\"%s\"}\n",
                 tiles ? "tovixtiles" : "tovixquads", runner.c_str(), layout.name.c_str(), tiles ? "tiles" : "frames",
-                drawn[0], drawn[1], interval, rate, cover_ms, rss, exit_ms,
+                drawn[0], drawn[1], interval, rate, cover_ms, rss, job_beside, exit_ms,
                 status ? status->describe().c_str() : "still running after 10 s");
     // Nothing counted means the picture was not the program's: say so by the exit code.
     return drawn[0] > 0 && drawn[1] > drawn[0] ? 0 : 1;
