@@ -1,17 +1,22 @@
 // What only the native programs promise on a real display: every monitor covered by the
 // presenter's windows, tiles kept inside their monitors, the bitmap over the whole virtual screen,
-// the pointer hidden, idle priority, and a quiet exit when the display goes away.
+// the pointer hidden, idle priority, no file written and no connection but the X server's, a
+// monitor turned off and on survived, and a quiet exit when the display goes away.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "harness/poll.h"
 #include "harness/x_server.h"
 #include "picture_model.h"
 #include "session.h"
+#include "trace_check.h"
 
 namespace e2e {
 namespace {
@@ -120,6 +125,126 @@ TEST(NativeQuads, TheBitmapCoversTheWholeVirtualScreenInFrameColours)
 
 INSTANTIATE_TEST_SUITE_P(Both, NativeProgram, ::testing::Values(Program::Tiles, Program::Quads),
                          [](const ::testing::TestParamInfo<Program> &i) { return program_name(i.param); });
+
+TEST(NativeProgramTraced, WritesNoFileAndConnectsOnlyToTheXServer)
+{
+    Session &s = Session::get();
+    const int display = std::stoi(s.display().name().substr(s.display().name().find(':') + 1));
+    for (Program p : {Program::Tiles, Program::Quads}) {
+        const std::string log = s.work_dir() + "/strace-" + s.layout().name + "-" + program_name(p) + ".log";
+        std::remove(log.c_str());
+        Launched l = launch(p, {"strace", "-f", "-qq", "-o", log, "-e", "trace=%file,%network"});
+        ASSERT_TRUE(wait_until_running(l));
+        std::this_thread::sleep_for(1000ms);  // drawing, presenting, handling input
+        s.display().press_key("a");
+        EXPECT_TRUE(ends_with_zero(l, "a typed 'a'"));
+        const std::string trace = ReadFile(log);
+        ASSERT_NE(trace.find("connect("), std::string::npos) << "no connection in " << log;
+        for (const TraceViolation &v : trace_violations(trace, display))
+            ADD_FAILURE() << program_name(p) << " " << v.reason << ": " << v.call << " (" << log << ")";
+    }
+}
+
+// Turns a RandR output off for as long as it lives, or until restored.
+class OutputOff {
+public:
+    OutputOff(const harness::XDisplay &d, const std::string &output) : display_(d), on_(d.output_crtc(output))
+    {
+        if (!on_)
+            return;
+        harness::CrtcConfig off = *on_;
+        off.mode = 0;
+        off.outputs.clear();
+        off_ = display_.set_crtc(off);
+    }
+    ~OutputOff() { restore(); }
+    bool off() const { return off_; }
+    bool restore()
+    {
+        if (off_ && display_.set_crtc(*on_))
+            off_ = false;
+        return !off_;
+    }
+
+private:
+    const harness::XDisplay &display_;
+    std::optional<harness::CrtcConfig> on_;
+    bool off_ = false;
+};
+
+// The dummy driver names its outputs DUMMY0, DUMMY1, ... in the order of the layout's outputs.
+std::string OutputName(const Layout &layout, bool primary)
+{
+    for (std::size_t i = 0; i < layout.outputs.size(); ++i)
+        if (layout.outputs[i].primary == primary)
+            return "DUMMY" + std::to_string(i);
+    return std::string();
+}
+
+bool ShowsTheLayout(const harness::XDisplay &d, const Layout &layout)
+{
+    const auto monitors = d.monitors();
+    if (monitors.size() != layout.outputs.size())
+        return false;
+    for (const auto &m : monitors) {
+        bool known = false;
+        for (const auto &o : layout.outputs)
+            known = known || (m.rect == Rect{o.x, o.y, o.width, o.height} && m.primary == o.primary);
+        if (!known)
+            return false;
+    }
+    return true;
+}
+
+TEST(NativeLayoutChange, TheSecondMonitorTurnedOffAndOnAgainLeavesTheProgramRunningAndEndingOnAKey)
+{
+    Session &s = Session::get();
+    if (s.layout().outputs.size() < 2)
+        GTEST_SKIP() << "needs two RandR outputs";
+    const std::string output = OutputName(s.layout(), false);  // the pointer is on the primary
+    for (Program p : {Program::Tiles, Program::Quads}) {
+        SCOPED_TRACE(program_name(p));
+        Launched l = launch(p);
+        ASSERT_TRUE(wait_until_running(l));
+        {
+            OutputOff off(s.display(), output);
+            ASSERT_TRUE(off.off()) << "the server would not turn " << output << " off";
+            ASSERT_EQ(s.display().monitors().size(), s.layout().outputs.size() - 1);
+            ASSERT_TRUE(keeps_running(l, output + " turned off"));
+            ASSERT_TRUE(off.restore()) << "the server would not turn " << output << " on again";
+        }
+        ASSERT_TRUE(ShowsTheLayout(s.display(), s.layout())) << "the layout is not back";
+        ASSERT_TRUE(keeps_running(l, output + " turned on again"));
+        const Image shot = s.display().capture();
+        for (const Rect &m : s.layout().monitors_on_root())
+            EXPECT_EQ(shot.count(m, [](Rgb c) { return c == kBackdrop; }), 0)
+                << "the desktop shows through on monitor " << m.str() << "; screenshot " << save_shot(shot, "back-on");
+        s.display().press_key("a");
+        EXPECT_TRUE(ends_with_zero(l, "a typed 'a' after " + output + " went off and on"));
+    }
+}
+
+TEST(NativeLayoutChange, ThePrimaryTurnedOffTakesThePointerAlongWhichEndsTheProgramWithZero)
+{
+    Session &s = Session::get();
+    if (s.layout().outputs.size() < 2)
+        GTEST_SKIP() << "needs two RandR outputs";
+    const std::string output = OutputName(s.layout(), true);
+    for (Program p : {Program::Tiles, Program::Quads}) {
+        SCOPED_TRACE(program_name(p));
+        Launched l = launch(p);
+        ASSERT_TRUE(wait_until_running(l));
+        const auto before = s.display().pointer_position();
+        OutputOff off(s.display(), output);
+        ASSERT_TRUE(off.off()) << "the server would not turn " << output << " off";
+        // The server keeps the pointer on a monitor that is still on: a move of hundreds of pixels.
+        const auto after = s.display().pointer_position();
+        ASSERT_GT(std::abs(after.first - before.first) + std::abs(after.second - before.second), 2);
+        EXPECT_TRUE(ends_with_zero(l, output + " turned off"));
+        ASSERT_TRUE(off.restore()) << "the server would not turn " << output << " on again";
+        ASSERT_TRUE(ShowsTheLayout(s.display(), s.layout())) << "the layout is not back";
+    }
+}
 
 TEST(NativeDisplay, ItsServerGoingAwayEndsTheProgramWithZeroAndAReason)
 {

@@ -217,7 +217,7 @@ void Session::finish()
     server_.reset();
 }
 
-Launched launch(Program p)
+Launched launch(Program p, const std::vector<std::string> &wrapper)
 {
     Session &s = Session::get();
     s.display().set_root_background(kBackdrop);
@@ -228,16 +228,33 @@ Launched launch(Program p)
     l.log_path = sub_dir("logs") + "/" + current_test_name() + ".log";
     std::remove(l.log_path.c_str());
     if (s.native()) {
-        harness::SpawnOptions o = harness::command({s.exe(p)});
+        std::vector<std::string> argv = wrapper;
+        argv.push_back(s.exe(p));
+        l.wrapped = !wrapper.empty();
+        harness::SpawnOptions o = harness::command(argv);
         o.env["DISPLAY"] = s.display().name();
         // The sanitised build's leak report would turn the exit code; leaks are not this suite's.
         o.env["ASAN_OPTIONS"] = "detect_leaks=0";
         o.output_path = l.log_path;
         l.process = harness::Process::spawn(o);
     } else {
+        if (!wrapper.empty())
+            throw std::invalid_argument("launch: wrappers are for the native programs");
         l.process = s.wine().launch(s.exe(p), s.display().name(), l.log_path);
     }
     return l;
+}
+
+pid_t program_pid(const Launched &l)
+{
+    if (!l.wrapped)
+        return l.process.pid();
+    // A wrapper either starts the program as a child or, like setpriv, becomes it.
+    const std::string exe = Session::get().exe(l.program);
+    for (pid_t pid : harness::processes_in_group(l.process.pid()))
+        if (harness::command_line(pid).rfind(exe, 0) == 0)
+            return pid;
+    return 0;
 }
 
 std::vector<harness::WindowInfo> cover_windows(long pid)
@@ -259,7 +276,7 @@ std::vector<harness::WindowInfo> cover_windows(long pid)
             if (!l.process.running())
                 return true;
             if (l.window == 0) {
-                auto windows = cover_windows(l.process.pid());
+                auto windows = cover_windows(program_pid(l));
                 if (windows.empty())
                     return false;
                 l.window = windows.front().id;

@@ -69,13 +69,18 @@ private:
 
 struct Launched {
     Program program = Program::Tiles;
-    harness::Process process;
+    harness::Process process;  // the program, or the wrapper that runs it
+    bool wrapped = false;
     std::string log_path;
     XID window = 0;  // the cover window, once running() has found it
 };
 
-// Paints the backdrop, puts the pointer in the middle of the primary monitor and starts p.
-Launched launch(Program p);
+// Paints the backdrop, puts the pointer in the middle of the primary monitor and starts p; a
+// native program may be started by a wrapper command (argv before the program's path) that
+// ends with the program's exit code, e.g. strace.
+Launched launch(Program p, const std::vector<std::string> &wrapper = {});
+// The program's own process: under a wrapper, the other one of its group; 0 until there is one.
+pid_t program_pid(const Launched &l);
 // Waits until the cover window is mapped, the program draws from its message loop and it has
 // read every X event sent before: input from then on reaches its window procedure.
 ::testing::AssertionResult wait_until_running(Launched &l);

@@ -230,6 +230,37 @@ TEST(XServer, XorgDummyShowsTwoMonitorsWhereTheConfigPutsThem)
     EXPECT_TRUE(harness::display_number_free(n));
 }
 
+TEST(XServer, XorgDummyTurnsAnOutputOffAndBackOn)
+{
+    auto server = harness::XServer::start_xorg_dummy(
+        work_dir(), {{800, 600, 0, 0, false}, {1024, 768, 800, 0, true}});
+    harness::XDisplay d(server->display());
+    EXPECT_FALSE(d.output_crtc("NO-SUCH-OUTPUT"));
+    const auto on = d.output_crtc("DUMMY0");
+    ASSERT_TRUE(on);
+    EXPECT_NE(on->mode, 0u);
+    EXPECT_EQ(on->x, 0);
+    EXPECT_EQ(on->y, 0);
+    ASSERT_EQ(on->outputs.size(), 1u);
+
+    harness::CrtcConfig off = *on;
+    off.mode = 0;
+    off.outputs.clear();
+    ASSERT_TRUE(d.set_crtc(off));
+    EXPECT_FALSE(d.output_crtc("DUMMY0"));
+    auto monitors = d.monitors();
+    ASSERT_EQ(monitors.size(), 1u);
+    EXPECT_EQ(monitors[0].rect, (harness::Rect{800, 0, 1024, 768}));
+    EXPECT_EQ(d.root_geometry(), (harness::Rect{0, 0, 1824, 768})) << "the screen shrank with it";
+
+    ASSERT_TRUE(d.set_crtc(*on));
+    monitors = d.monitors();
+    ASSERT_EQ(monitors.size(), 2u);
+    for (const auto &m : monitors)
+        EXPECT_EQ(m.rect, m.primary ? (harness::Rect{800, 0, 1024, 768}) : (harness::Rect{0, 0, 800, 600}));
+    EXPECT_EQ(d.output_crtc("DUMMY0")->mode, on->mode);
+}
+
 // ---- a client connection --------------------------------------------------------------------
 
 class OnXvfb : public ::testing::Test {

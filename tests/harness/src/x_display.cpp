@@ -176,6 +176,43 @@ std::vector<Monitor> XDisplay::monitors() const
     return out;
 }
 
+std::optional<CrtcConfig> XDisplay::output_crtc(const std::string &output) const
+{
+    XRRScreenResources *res = XRRGetScreenResourcesCurrent(display_, root_);
+    if (res == nullptr)
+        return std::nullopt;
+    std::optional<CrtcConfig> out;
+    for (int i = 0; i < res->noutput && !out; ++i) {
+        XRROutputInfo *o = XRRGetOutputInfo(display_, res, res->outputs[i]);
+        if (o != nullptr && o->name == output && o->crtc != None) {
+            if (XRRCrtcInfo *c = XRRGetCrtcInfo(display_, res, o->crtc)) {
+                if (c->mode != None)
+                    out = CrtcConfig{o->crtc, c->mode, c->x, c->y, c->rotation,
+                                     std::vector<XID>(c->outputs, c->outputs + c->noutput)};
+                XRRFreeCrtcInfo(c);
+            }
+        }
+        if (o != nullptr)
+            XRRFreeOutputInfo(o);
+    }
+    XRRFreeScreenResources(res);
+    return out;
+}
+
+bool XDisplay::set_crtc(const CrtcConfig &config) const
+{
+    XRRScreenResources *res = XRRGetScreenResourcesCurrent(display_, root_);
+    if (res == nullptr)
+        return false;
+    std::vector<RROutput> outputs(config.outputs.begin(), config.outputs.end());
+    const Status s = XRRSetCrtcConfig(display_, res, config.crtc, CurrentTime, config.x, config.y, config.mode,
+                                      config.rotation, outputs.empty() ? nullptr : outputs.data(),
+                                      static_cast<int>(outputs.size()));
+    XRRFreeScreenResources(res);
+    XSync(display_, False);
+    return s == RRSetConfigSuccess;
+}
+
 Image XDisplay::capture() const { return capture(root_geometry()); }
 
 Image XDisplay::capture(const Rect &area) const

@@ -22,6 +22,16 @@ struct Monitor {
     bool primary = false;
 };
 
+// What a RandR CRTC shows: turning an output off and on again restores this.
+struct CrtcConfig {
+    XID crtc = 0;
+    XID mode = 0;  // 0: off
+    int x = 0;
+    int y = 0;
+    unsigned short rotation = 1;  // RR_Rotate_0
+    std::vector<XID> outputs;
+};
+
 struct WindowInfo {
     XID id = 0;
     Rect geometry;  // root-window coordinates
@@ -62,6 +72,11 @@ public:
     Rect root_geometry() const;
     // RandR 1.5 monitors as the server reports them.
     std::vector<Monitor> monitors() const;
+
+    // The CRTC that drives the named RandR output ("DUMMY0"); nullopt when it is off or unknown.
+    std::optional<CrtcConfig> output_crtc(const std::string &output) const;
+    // Sets a CRTC; mode 0 and no outputs turn it off. False when the server refuses.
+    bool set_crtc(const CrtcConfig &config) const;
 
     // The root window's contents (everything on screen) as RGB.
     Image capture() const;
