@@ -1,5 +1,10 @@
 #include <mmsystem.h>
+#include <linux/capability.h>
 #include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <ctime>
 
@@ -127,8 +132,35 @@ TEST_F(DesktopTest, EnumerationOnAWindowDcUsesClientCoordinates)
     ReleaseDC(hwnd, dc);
 }
 
+// Whether this process may take a thread out of SCHED_IDLE again: root, CAP_SYS_NICE or a
+// nice limit that allows nice 0.
+bool MayLeaveSchedIdle()
+{
+    rlimit limit{};
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    const bool capable = syscall(SYS_capget, &header, caps) == 0 && (caps[0].effective & (1u << CAP_SYS_NICE)) != 0;
+    return capable || (getrlimit(RLIMIT_NICE, &limit) == 0 && limit.rlim_cur >= 20);
+}
+
+// Takes away every right to raise a thread's priority again, for this process only.
+bool GiveUpTheRightToRaisePriority()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    if (syscall(SYS_capget, &header, caps) != 0)
+        return false;
+    caps[0].effective &= ~(1u << CAP_SYS_NICE);
+    caps[0].permitted &= ~(1u << CAP_SYS_NICE);
+    caps[0].inheritable &= ~(1u << CAP_SYS_NICE);
+    rlimit none{0, 0};
+    return syscall(SYS_capset, &header, caps) == 0 && setrlimit(RLIMIT_NICE, &none) == 0;
+}
+
 TEST_F(DesktopTest, ThreadPriorityIdleMakesTheThreadReallyIdle)
 {
+    if (!MayLeaveSchedIdle())
+        GTEST_SKIP() << "this process may not leave SCHED_IDLE again; the next test covers that case";
     EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
     EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE));
     EXPECT_EQ(sched_getscheduler(0), SCHED_IDLE);
@@ -137,6 +169,29 @@ TEST_F(DesktopTest, ThreadPriorityIdleMakesTheThreadReallyIdle)
     EXPECT_FALSE(SetThreadPriority(GetCurrentThread(), 7));
     winport::ResetDesktop();
     EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
+}
+
+// A thread that could never leave SCHED_IDLE would starve for good on a busy machine, input or
+// not; without that right, idle priority is the lowest nice value instead.
+TEST_F(DesktopTest, ThreadPriorityIdleWithoutTheRightToComeBackIsTheLowestNiceValue)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const id_t self = static_cast<id_t>(syscall(SYS_gettid));
+        int failures = 0;
+        failures += GiveUpTheRightToRaisePriority() ? 0 : 1;
+        failures += SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE) ? 0 : 2;
+        failures += sched_getscheduler(0) == SCHED_OTHER ? 0 : 4;
+        failures += getpriority(PRIO_PROCESS, self) == 19 ? 0 : 8;
+        failures += winport::ThreadPriority() == THREAD_PRIORITY_IDLE ? 0 : 16;
+        _exit(failures);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    // 1: rights not given up, 2: refused, 4: under SCHED_IDLE anyway, 8: not nice 19, 16: not idle.
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(DesktopTest, ClockFollowsTheBootClockUnlessFixed)

@@ -329,6 +329,8 @@ struct PortState {
     HCURSOR cursor = nullptr;
     bool cursorSet = false;
     int threadPriority = THREAD_PRIORITY_NORMAL;
+    // Idle priority is SCHED_IDLE, which input lifts; false: the lowest nice value instead.
+    bool idleIsSchedIdle = false;
 
     bool clockFixed = false;
     DWORD clock = 0;

@@ -197,7 +197,11 @@ void SdlHost::WatchInput(int fd)
             break;
         if (ready > 0 && p[0].revents != 0 && !boosted_.exchange(true)) {
             sched_param param{};
-            sched_setscheduler(guiThread_, SCHED_OTHER, &param);
+            // Refused once, refused for good: the thread keeps its own priority from here on.
+            if (sched_setscheduler(guiThread_, SCHED_OTHER, &param) != 0) {
+                boosted_ = false;
+                break;
+            }
         }
         if (boosted_)
             watchWake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return watchStop_ || !boosted_; });
@@ -210,7 +214,7 @@ void SdlHost::EndBoostOnceInputIsHandled()
     // Stay lifted through the quit, so the program also ends promptly.
     if (!q.input.empty() || !q.posted.empty() || q.quitPosted)
         return;
-    if (Port().threadPriority == THREAD_PRIORITY_IDLE) {
+    if (Port().threadPriority == THREAD_PRIORITY_IDLE && Port().idleIsSchedIdle) {
         sched_param param{};
         sched_setscheduler(0, SCHED_IDLE, &param);
     }

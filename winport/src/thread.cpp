@@ -1,6 +1,10 @@
 // KERNEL32 thread priority and the WINMM clock.
 #include <mmsystem.h>
+#include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <ctime>
 
@@ -18,6 +22,28 @@ bool IsValidPriority(int priority)
     return priority == THREAD_PRIORITY_IDLE || priority == 15 || (priority >= -2 && priority <= 2);
 }
 
+void *TryIdleAndBack(void *result)
+{
+    sched_param param{};
+    *static_cast<bool *>(result) =
+        sched_setscheduler(0, SCHED_IDLE, &param) == 0 && sched_setscheduler(0, SCHED_OTHER, &param) == 0;
+    return nullptr;
+}
+
+// Linux lets a thread leave SCHED_IDLE only with CAP_SYS_NICE or an RLIMIT_NICE that allows nice
+// 0. Tried on a throwaway thread, since a thread that cannot come back would stay starved.
+bool CanComeBackFromSchedIdle()
+{
+    bool allowed = false;
+    pthread_t probe;
+    if (pthread_create(&probe, nullptr, TryIdleAndBack, &allowed) != 0)
+        return false;
+    pthread_join(probe, nullptr);
+    return allowed;
+}
+
+id_t ThisThread() { return static_cast<id_t>(syscall(SYS_gettid)); }
+
 }  // namespace
 
 HANDLE WINAPI GetCurrentThread(void)
@@ -32,12 +58,26 @@ BOOL WINAPI SetThreadPriority(HANDLE thread, int priority)
     if (thread != kCurrentThread || !IsValidPriority(priority))
         return FALSE;
     // SCHED_IDLE runs the thread only when no other thread wants the processor, as Windows'
-    // idle priority class does; pid 0 means the calling thread.
+    // idle priority does, and input lifts it as Windows boosts such a thread. Where the lift is
+    // not allowed, nice 19 keeps the thread last in line without ever stranding it; pid 0 means
+    // the calling thread.
+    PortState &port = Port();
     sched_param param{};
-    int policy = priority == THREAD_PRIORITY_IDLE ? SCHED_IDLE : SCHED_OTHER;
-    if (sched_setscheduler(0, policy, &param) != 0)
-        return FALSE;
-    Port().threadPriority = priority;
+    if (priority == THREAD_PRIORITY_IDLE && CanComeBackFromSchedIdle()) {
+        if (sched_setscheduler(0, SCHED_IDLE, &param) != 0)
+            return FALSE;
+        port.idleIsSchedIdle = true;
+    } else if (priority == THREAD_PRIORITY_IDLE) {
+        if (sched_setscheduler(0, SCHED_OTHER, &param) != 0 || setpriority(PRIO_PROCESS, ThisThread(), 19) != 0)
+            return FALSE;
+        port.idleIsSchedIdle = false;
+    } else {
+        if (sched_setscheduler(0, SCHED_OTHER, &param) != 0)
+            return FALSE;
+        setpriority(PRIO_PROCESS, ThisThread(), 0);  // back from nice 19 only where allowed
+        port.idleIsSchedIdle = false;
+    }
+    port.threadPriority = priority;
     return TRUE;
 }
 
