@@ -58,18 +58,19 @@ std::vector<winport::MonitorSpec> Layout(int monitors)
 
 int main(int argc, char **argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s NAME MONITORS(1-3) PASSES\n", argv[0]);
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: %s NAME MONITORS(1-3) PASSES [WARM-UP PASSES]\n", argv[0]);
         return 2;
     }
     int monitors = std::atoi(argv[2]);
     long passes = std::atol(argv[3]);
-    if (monitors < 1 || monitors > 3 || passes < 10 || !winport::ResetDesktop(Layout(monitors))) {
+    // Allocators and GL settle in the warm-up; by default the first tenth.
+    long warm = argc == 5 ? std::atol(argv[4]) : passes / 10;
+    if (monitors < 1 || monitors > 3 || passes < 10 || warm < 1 || warm >= passes ||
+        !winport::ResetDesktop(Layout(monitors))) {
         std::fprintf(stderr, "%s: bad arguments\n", argv[0]);
         return 2;
     }
-    // Warm-up is the first tenth: allocators and GL settle there.
-    long warm = passes / 10;
     Usage before, after;
     winport::SetRetrievalHook([&](long retrieval) {
         if (retrieval == warm)
@@ -85,10 +86,10 @@ int main(int argc, char **argv)
                        SW_SHOWDEFAULT);
 
     long growth = after.residentKiB - before.residentKiB;
-    std::printf("%s on %d monitor(s), %ld retrievals (%ld copies): resident %ld -> %ld KiB, fds %ld -> %ld, "
-                "GDI objects %ld -> %ld, DCs out %ld -> %ld\n",
-                argv[1], monitors, passes, winport::BitBltCalls(), before.residentKiB, after.residentKiB, before.fds,
-                after.fds, before.gdiObjects, after.gdiObjects, before.dcs, after.dcs);
+    std::printf("%s on %d monitor(s), %ld retrievals (%ld copies), measured after %ld: resident %ld -> %ld KiB, "
+                "fds %ld -> %ld, GDI objects %ld -> %ld, DCs out %ld -> %ld\n",
+                argv[1], monitors, passes, winport::BitBltCalls(), warm, before.residentKiB, after.residentKiB,
+                before.fds, after.fds, before.gdiObjects, after.gdiObjects, before.dcs, after.dcs);
     bool flat = code == 0 && growth <= 1024 && after.fds == before.fds && after.gdiObjects == before.gdiObjects &&
                 after.dcs == before.dcs;
     if (!flat)
