@@ -186,6 +186,20 @@ uint32_t *StoredRow(Bitmap &bitmap, int glRow)
     return bitmap.pixels.data() + PixelCount(bitmap.width, stored);
 }
 
+// Calls fn(first row, rows, buffer) for bands of rows that fit the shared turn-over buffer, whose
+// rows are packed tight.
+template <class Fn>
+void InFlipBands(int width, int rows, Fn &&fn)
+{
+    std::vector<uint32_t> &flip = State().flip;
+    int band = static_cast<int>(std::max<size_t>(1, kFlipPixels / static_cast<size_t>(width)));
+    for (int done = 0; done < rows; done += band) {
+        int count = std::min(band, rows - done);
+        flip.resize(PixelCount(width, count));
+        fn(done, count, flip.data());
+    }
+}
+
 // Hands GL one rectangle of the bitmap's pixels, in bands when its rows must be turned over.
 // Rows are unpacked as CatchUp set them: the bitmap's width apart, or tight once turned over.
 void UploadRect(Bitmap &bitmap, const Buffer &buffer, const RECT &rect)
@@ -198,16 +212,12 @@ void UploadRect(Bitmap &bitmap, const Buffer &buffer, const RECT &rect)
         gl.TexSubImage2D(egl::kTexture2D, 0, rect.left, glRow, width, rows, egl::kBgra, egl::kUnsignedByte,
                          StoredRow(bitmap, glRow) + rect.left);
     } else {
-        std::vector<uint32_t> &flip = State().flip;
-        int band = static_cast<int>(std::max<size_t>(1, kFlipPixels / static_cast<size_t>(width)));
-        for (int done = 0; done < rows; done += band) {
-            int count = std::min(band, rows - done);
-            flip.resize(PixelCount(width, count));
+        InFlipBands(width, rows, [&](int done, int count, uint32_t *flip) {
             for (int i = 0; i < count; ++i)
-                std::copy_n(StoredRow(bitmap, glRow + done + i) + rect.left, width, flip.data() + PixelCount(width, i));
+                std::copy_n(StoredRow(bitmap, glRow + done + i) + rect.left, width, flip + PixelCount(width, i));
             gl.TexSubImage2D(egl::kTexture2D, 0, rect.left, glRow + done, width, count, egl::kBgra,
-                             egl::kUnsignedByte, flip.data());
-        }
+                             egl::kUnsignedByte, flip);
+        });
     }
     Port().copies.uploaded += static_cast<uint64_t>(Area(rect));
 }
@@ -224,15 +234,11 @@ void ReadRect(Bitmap &bitmap, const Buffer &buffer, const RECT &rect)
         gl.ReadPixels(rect.left, glRow, width, rows, egl::kBgra, egl::kUnsignedByte,
                       StoredRow(bitmap, glRow) + rect.left);
     } else {
-        std::vector<uint32_t> &flip = State().flip;
-        int band = static_cast<int>(std::max<size_t>(1, kFlipPixels / static_cast<size_t>(width)));
-        for (int done = 0; done < rows; done += band) {
-            int count = std::min(band, rows - done);
-            flip.resize(PixelCount(width, count));
-            gl.ReadPixels(rect.left, glRow + done, width, count, egl::kBgra, egl::kUnsignedByte, flip.data());
+        InFlipBands(width, rows, [&](int done, int count, uint32_t *flip) {
+            gl.ReadPixels(rect.left, glRow + done, width, count, egl::kBgra, egl::kUnsignedByte, flip);
             for (int i = 0; i < count; ++i)
-                std::copy_n(flip.data() + PixelCount(width, i), width, StoredRow(bitmap, glRow + done + i) + rect.left);
-        }
+                std::copy_n(flip + PixelCount(width, i), width, StoredRow(bitmap, glRow + done + i) + rect.left);
+        });
     }
     // GL's alpha lands in the byte a DIB pixel keeps zero.
     for (int i = 0; i < rows; ++i) {

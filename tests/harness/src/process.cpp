@@ -150,6 +150,23 @@ std::vector<pid_t> scan_processes(Match &&match)
     return found;
 }
 
+// This process's environment with the options' changes.
+std::map<std::string, std::string> child_environment(const SpawnOptions &options)
+{
+    std::map<std::string, std::string> env;
+    for (char **e = environ; *e != nullptr; ++e) {
+        std::string entry(*e);
+        auto eq = entry.find('=');
+        if (eq != std::string::npos)
+            env[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    for (const auto &name : options.unset_env)
+        env.erase(name);
+    for (const auto &kv : options.env)
+        env[kv.first] = kv.second;
+    return env;
+}
+
 }  // namespace
 
 void run_on_signal(const SpawnOptions &command)
@@ -159,17 +176,7 @@ void run_on_signal(const SpawnOptions &command)
     if (g_signal_command_count.load() >= kMaxSignalCommands)
         throw std::length_error("run_on_signal: too many commands");
     auto *c = new PreparedCommand;  // lives as long as the process: the handler may need it at any time
-    std::map<std::string, std::string> env;
-    for (char **e = environ; *e != nullptr; ++e) {
-        std::string entry(*e);
-        auto eq = entry.find('=');
-        if (eq != std::string::npos)
-            env[entry.substr(0, eq)] = entry.substr(eq + 1);
-    }
-    for (const auto &name : command.unset_env)
-        env.erase(name);
-    for (const auto &kv : command.env)
-        env[kv.first] = kv.second;
+    const std::map<std::string, std::string> env = child_environment(command);
     c->strings = command.argv;
     const std::size_t args = c->strings.size();
     for (const auto &kv : env)
@@ -221,17 +228,7 @@ Process Process::spawn(const SpawnOptions &options)
     install_child_cleanup_on_signals();
 
     // Everything the child needs is prepared here: after fork it may only make async-signal-safe calls.
-    std::map<std::string, std::string> env;
-    for (char **e = environ; *e != nullptr; ++e) {
-        std::string entry(*e);
-        auto eq = entry.find('=');
-        if (eq != std::string::npos)
-            env[entry.substr(0, eq)] = entry.substr(eq + 1);
-    }
-    for (const auto &name : options.unset_env)
-        env.erase(name);
-    for (const auto &kv : options.env)
-        env[kv.first] = kv.second;
+    const std::map<std::string, std::string> env = child_environment(options);
     std::vector<std::string> env_strings;
     for (const auto &kv : env)
         env_strings.push_back(kv.first + "=" + kv.second);
