@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "port_fixture.h"
+
 namespace {
 
 using Pixels = std::vector<COLORREF>;
@@ -67,18 +69,8 @@ Dib MakeDib(int width, int height, bool bottomUp)
     d.width = width;
     d.height = height;
     d.bottomUp = bottomUp;
-    BITMAPINFO info;
-    std::memset(&info, 0, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = bottomUp ? height : -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void *memory = nullptr;
     d.dc = CreateCompatibleDC(nullptr);
-    d.bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &memory, nullptr, 0);
-    d.bits = static_cast<uint32_t *>(memory);
+    d.bitmap = MakeDibSection(width, height, bottomUp, &d.bits);
     d.stock = SelectObject(d.dc, d.bitmap);
     return d;
 }

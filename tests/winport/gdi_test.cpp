@@ -6,15 +6,11 @@ class GdiTest : public PortTest {
 protected:
     static HBITMAP MakeDib(int width, int height, void **bits = nullptr)
     {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void *ignored = nullptr;
-        return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, bits != nullptr ? bits : &ignored, nullptr, 0);
+        uint32_t *pixels = nullptr;
+        HBITMAP dib = MakeDibSection(width, height, true, &pixels);
+        if (bits != nullptr)
+            *bits = pixels;
+        return dib;
     }
 
     static void Fill(HDC dc, RECT r, COLORREF color)

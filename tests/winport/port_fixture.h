@@ -6,7 +6,25 @@
 #include <windows.h>
 #include <winport/test_api.h>
 
+#include <cstdint>
 #include <vector>
+
+// A 32-bit DIB section, bottom-up or top-down; its pixels in *bits when asked for.
+inline HBITMAP MakeDibSection(int width, int height, bool bottomUp, uint32_t **bits = nullptr)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = bottomUp ? height : -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void *memory = nullptr;
+    HBITMAP dib = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &memory, nullptr, 0);
+    if (bits != nullptr)
+        *bits = static_cast<uint32_t *>(memory);
+    return dib;
+}
 
 class PortTest : public ::testing::Test {
 protected:

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "port_fixture.h"
+
 namespace {
 
 constexpr DWORD kWindowFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
@@ -58,30 +60,13 @@ struct BitmapTarget {
     int height = 0;
 };
 
-HBITMAP MakeDib(int width, int height, bool bottomUp, uint32_t **bits)
-{
-    BITMAPINFO info;
-    std::memset(&info, 0, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = bottomUp ? height : -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void *memory = nullptr;
-    HBITMAP dib = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &memory, nullptr, 0);
-    if (bits != nullptr)
-        *bits = static_cast<uint32_t *>(memory);
-    return dib;
-}
-
 BitmapTarget MakeBitmapTarget(int width, int height, bool bottomUp = true)
 {
     BitmapTarget t;
     t.width = width;
     t.height = height;
     t.dc = CreateCompatibleDC(nullptr);
-    t.dib = MakeDib(width, height, bottomUp, &t.bits);
+    t.dib = MakeDibSection(width, height, bottomUp, &t.bits);
     t.stock = SelectObject(t.dc, t.dib);
     return t;
 }
@@ -322,7 +307,7 @@ TEST_F(WglTest, ContextNeedsADcWithAPixelFormat)
     EXPECT_FALSE(wglMakeCurrent(bare, bareRc));
     // Once it has a bitmap, the same context draws on it.
     uint32_t *bits = nullptr;
-    HBITMAP dib = MakeDib(4, 4, true, &bits);
+    HBITMAP dib = MakeDibSection(4, 4, true, &bits);
     SelectObject(bare, dib);
     ASSERT_TRUE(wglMakeCurrent(bare, bareRc));
     ClearTo(1.0f, 1.0f, 1.0f);
@@ -563,7 +548,7 @@ TEST_F(BitmapDrawingTest, ReadbackSkipsABitmapTheDcNoLongerHolds)
 {
     // The context has drawn on a second bitmap of the same size before, through another DC.
     uint32_t *otherBits = nullptr;
-    HBITMAP other = MakeDib(kWidth, kHeight, true, &otherBits);
+    HBITMAP other = MakeDibSection(kWidth, kHeight, true, &otherBits);
     HDC otherDc = CreateCompatibleDC(nullptr);
     HGDIOBJ otherStock = SelectObject(otherDc, other);
     ASSERT_TRUE(SetPixelFormat(otherDc, 2, nullptr));
