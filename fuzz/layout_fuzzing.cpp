@@ -206,19 +206,6 @@ void QuietMesa()
     setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
 }
 
-void ResetShellGlobals()
-{
-    g_randomState = 1;
-    MouseOrigin = MouseOriginRecord{};
-    g_hInstance = NULL;
-    g_hWnd = NULL;
-    g_hDC = NULL;
-    g_hRC = NULL;
-    VirtualScreenRect = VirtualScreen{};
-    std::fill(std::begin(g_windowTitle), std::end(g_windowTitle), '\0');
-    std::fill(std::begin(g_className), std::end(g_className), '\0');
-}
-
 void Fail(const char *format, ...)
 {
     std::fprintf(stderr, "fuzz: ");

@@ -11,6 +11,8 @@
 #include <functional>
 #include <vector>
 
+#include "shell_globals.h"  // ResetShellGlobals
+
 namespace layout_fuzzing {
 
 struct Layout {
@@ -39,9 +41,6 @@ Desktop UseLayout(const Layout &layout, int64_t maxArea);
 // Before the first GL context: llvmpipe on the calling thread alone (no threads made per context),
 // and no shader cache written outside the run.
 void QuietMesa();
-
-// The program's globals as a fresh process has them.
-void ResetShellGlobals();
 
 // Prints the message and the layout in use, then aborts: libFuzzer keeps the input.
 [[noreturn]] void Fail(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "shell_globals.h"
 #include "tovix.h"
 #include "winport/test_api.h"
 
@@ -253,15 +254,7 @@ protected:
     // The program's globals as a freshly started process has them.
     virtual void ResetProgramState()
     {
-        g_randomState = 1;
-        MouseOrigin = MouseOriginRecord{};
-        g_hInstance = NULL;
-        g_hWnd = NULL;
-        g_hDC = NULL;
-        g_hRC = NULL;
-        VirtualScreenRect = VirtualScreen{};
-        std::memset(g_windowTitle, 0, sizeof g_windowTitle);
-        std::memset(g_className, 0, sizeof g_className);
+        ResetShellGlobals();
     }
 
     static int RunProgram(int nCmdShow = SW_SHOW)
