@@ -2,6 +2,7 @@
 // mmsystem.h needs windows.h first.
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "tiles.h"
@@ -45,8 +46,13 @@ BOOL CALLBACK PaintTileProc(HMONITOR, HDC hdcMonitor, LPRECT lprcMonitor, LPARAM
                                CENTRE);
     COLORREF colour = static_cast<COLORREF>((red & 0xFF) | ((green & 0xFF) << 8) | (((255 - red) & 0xFF) << 16));
 
+    // Windows clips hdcMonitor to its monitor, but Wine does not: the tile is cut to it here as well.
+    RECT visible;
+    SetRect(&visible, std::max(tile.left, lprcMonitor->left), std::max(tile.top, lprcMonitor->top),
+            std::min(tile.right, lprcMonitor->right), std::min(tile.bottom, lprcMonitor->bottom));
     HBRUSH brush = CreateSolidBrush(colour);
-    FillRect(hdcMonitor, &tile, brush);
+    if (visible.left < visible.right && visible.top < visible.bottom)
+        FillRect(hdcMonitor, &visible, brush);
     DeleteObject(brush);
     return TRUE;
 }
