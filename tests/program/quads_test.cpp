@@ -1,194 +1,95 @@
-// The offscreen quad renderer on the headless desktop and real Mesa: the bitmap GL draws into,
-// checked against an independent model of the squares, and the copies of it to the screen.
-#include <gtest/gtest.h>
-#include <windows.h>
-
+// tovixquads on the headless desktop: the surface and its frames over every layout, and each call
+// it makes failing. A loop pass is two retrievals and two frames, the paint message's copied to
+// the window and the idle one's to the screen, so at retrieval 2i + 1 the screen shows 2i frames.
 #include <string>
-#include <vector>
 
-#include "program_fixture.h"
-#include "quad_model.h"
+#include "program_test.h"
 #include "quads.h"
-#include "tovix.h"
-#include "winport/test_api.h"
 
 using namespace program_test;
 
+void program_test::ResetProgramGlobals()
+{
+    g_memDC = NULL;
+    g_hDib = NULL;
+}
+
 namespace {
 
-class QuadsTest : public ProgramTest {
-protected:
-    void ResetProgramState() override
-    {
-        ProgramTest::ResetProgramState();
-        g_memDC = NULL;
-        g_hDib = NULL;
-    }
+// GL stores a drawn v/256 as v or v - 1.
+constexpr int kGlRounding = 1;
 
-    static LONG Width() { return VirtualScreenRect.width; }
-    static LONG Height() { return VirtualScreenRect.height; }
-};
+class Quads : public ProgramTest, public ::testing::WithParamInterface<NamedLayout> {};
 
-// ---------------------------------------------------------------------------------------------
-
-class OffscreenSurface : public QuadsTest, public ::testing::WithParamInterface<NamedLayout> {};
-
-TEST_P(OffscreenSurface, IsAnOrangeVirtualScreenSizedBitmapShownOnEveryMonitor)
+TEST_P(Quads, ShowTheOrangeBitmapAndThenTheModelsFramesOverEveryMonitor)
 {
-    ASSERT_NO_FATAL_FAILURE(UseDesktop(GetParam().layout));
-    ASSERT_NO_FATAL_FAILURE(OpenCoverWindow());
-    const HGLRC windowContext = g_hRC;
-    const long gdiObjects = winport::LiveGdiObjects();
-
-    InitOffscreenSurface(g_hWnd);
-
-    ASSERT_NE(g_memDC, nullptr);
-    ASSERT_NE(g_hDib, nullptr);
-    EXPECT_NE(g_hRC, nullptr);
-    EXPECT_NE(g_hRC, windowContext) << "the bitmap has a context of its own";
-    EXPECT_EQ(winport::LiveGdiObjects(), gdiObjects + 2) << "a memory DC and its bitmap";
-    EXPECT_NE(winport::BitmapPixel(g_hDib, Width() - 1, Height() - 1), winport::kInvalidColor);
-    EXPECT_EQ(winport::BitmapPixel(g_hDib, Width(), 0), winport::kInvalidColor);
-    EXPECT_EQ(winport::BitmapPixel(g_hDib, 0, Height()), winport::kInvalidColor);
-    EXPECT_TRUE(BitmapShows(Coverage(Width(), Height()), {}));
-    EXPECT_TRUE(ScreenShowsBitmap());
+    ASSERT_TRUE(Start(GetParam().monitors));
+    const int code = RunProgram(21, [](long n) {
+        if (n == 1 || n == 21) {
+            EXPECT_TRUE(ScreenShows(QuadsPicture(n - 1), kGlRounding)) << "at retrieval " << n;
+        }
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(winport::LiveGdiObjects(), 2) << "the surface's DC and bitmap, and nothing more";
     EXPECT_EQ(winport::OutstandingDCs(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, OffscreenSurface,
-                         ::testing::Values(NamedLayout{"SinglePrimary", SinglePrimary()},
-                                           NamedLayout{"SmallLeftOfPrimary", SmallLeftOfPrimary()}),
-                         LayoutName());
+INSTANTIATE_TEST_SUITE_P(Layouts, Quads, ::testing::ValuesIn(kLayouts),
+                         [](const ::testing::TestParamInfo<NamedLayout> &i) { return std::string(i.param.name); });
 
-// ---------------------------------------------------------------------------------------------
-
-class QuadFrame : public QuadsTest, public ::testing::WithParamInterface<NamedLayout> {};
-
-TEST_P(QuadFrame, DrawsThirtySixSquaresOfTheDrawnColourCountingRowsUpward)
-{
-    ASSERT_NO_FATAL_FAILURE(UseDesktop(GetParam().layout));
-    ASSERT_NO_FATAL_FAILURE(OpenCoverWindow());
-    InitOffscreenSurface(g_hWnd);
-    g_randomState = 1;
-    ModelRandom model;
-    const ModelFrame frame = NextModelFrame(model, Width(), Height());
-    Coverage coverage(Width(), Height());
-    coverage.Add(frame, 0);
-
-    RenderQuadFrame(g_hWnd);
-
-    EXPECT_EQ(g_randomState, model.state) << "75 draws a frame";
-    EXPECT_TRUE(BitmapShows(coverage, {frame}));
-    // Draws 41, 18467 and 6334 as blue, green and red: 41/256, 35/256 and 190/256 of full.
-    const POINT corner = frame.squares[0];
-    const COLORREF c = winport::BitmapPixel(g_hDib, corner.x, Height() - 1 - corner.y);
-    EXPECT_NEAR(Red(c), 190, 2);
-    EXPECT_NEAR(Green(c), 35, 2);
-    EXPECT_NEAR(Blue(c), 41, 2);
-}
-
-INSTANTIATE_TEST_SUITE_P(Layouts, QuadFrame,
-                         ::testing::Values(NamedLayout{"SinglePrimary", SinglePrimary()},
-                                           NamedLayout{"SmallAbovePrimary", SmallAbovePrimary()}),
-                         LayoutName());
-
-struct CopyCase {
-    NamedLayout layout;
-    bool toWindow;  // the paint action's copy (given the window) or the idle action's (no window)
+enum class Outcome {
+    Frames,        // every frame drawn so far is on the screen
+    Blackout,      // the surface never got a picture: the monitors stay black, frames or not
+    IdleCopyLost,  // the screen shows every frame but the last
 };
-void PrintTo(const CopyCase &c, std::ostream *os) { *os << c.layout.name << (c.toWindow ? " window" : " screen"); }
 
-class QuadCopy : public QuadsTest, public ::testing::WithParamInterface<CopyCase> {};
+// A call failing once, `skip` calls after it is armed: at start-up, or at retrieval armAt, the start
+// of a loop pass. The screen is judged at the start of the pass after.
+struct Failure {
+    const char *name;
+    winport::Call call;
+    int skip;
+    long armAt;
+    Outcome outcome;
+};
+void PrintTo(const Failure &f, std::ostream *os) { *os << f.name; }
 
-TEST_P(QuadCopy, PutsTheWholeBitmapAtTheVirtualScreensTopLeft)
+// GetDC: the window's own, the first frame's target, the blackout's, the surface's window DC.
+const Failure kFailures[] = {
+    {"WindowContextCreation", winport::Call::wglCreateContext, 0, 0, Outcome::Frames},
+    {"SurfacesWindowDc", winport::Call::GetDC, 3, 0, Outcome::Frames},
+    {"MemoryDc", winport::Call::CreateCompatibleDC, 0, 0, Outcome::Blackout},
+    {"Bitmap", winport::Call::CreateDIBSection, 0, 0, Outcome::Blackout},
+    {"BitmapPixelFormatChoice", winport::Call::ChoosePixelFormat, 1, 0, Outcome::Blackout},
+    {"BitmapPixelFormatSetting", winport::Call::SetPixelFormat, 1, 0, Outcome::Blackout},
+    {"BitmapContextCreation", winport::Call::wglCreateContext, 1, 0, Outcome::Blackout},
+    {"BitmapContextBinding", winport::Call::wglMakeCurrent, 1, 0, Outcome::Blackout},
+    {"PaintCopy", winport::Call::BitBlt, 0, 5, Outcome::Frames},
+    {"IdleCopy", winport::Call::BitBlt, 1, 5, Outcome::IdleCopyLost},
+    {"IdleCopysScreenDc", winport::Call::GetDC, 1, 5, Outcome::IdleCopyLost},
+};
+
+class QuadsFailure : public ProgramTest, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(QuadsFailure, LosesOnlyWhatTheCallWouldHaveShownAndStillEndsOnInput)
 {
-    ASSERT_NO_FATAL_FAILURE(UseDesktop(GetParam().layout.layout));
-    ASSERT_NO_FATAL_FAILURE(OpenCoverWindow());
-    InitOffscreenSurface(g_hWnd);
-    const long copies = winport::BitBltCalls();
-
-    for (int i = 0; i < 3; ++i)
-        RenderQuadFrame(GetParam().toWindow ? g_hWnd : NULL);
-
-    EXPECT_EQ(winport::BitBltCalls(), copies + 3);
-    long squarePixels = 0;
-    for (LONG y = 0; y < Height(); ++y)
-        for (LONG x = 0; x < Width(); ++x)
-            squarePixels += IsOrange(winport::BitmapPixel(g_hDib, x, y)) ? 0 : 1;
-    ASSERT_GT(squarePixels, 1000) << "the bitmap needs squares for a misplaced copy to show";
-    EXPECT_TRUE(ScreenShowsBitmap());
-    EXPECT_EQ(winport::OutstandingDCs(), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Layouts, QuadCopy,
-                         ::testing::Values(CopyCase{{"SmallLeftOfPrimary", SmallLeftOfPrimary()}, true},
-                                           CopyCase{{"SmallLeftOfPrimary", SmallLeftOfPrimary()}, false},
-                                           CopyCase{{"SmallAbovePrimary", SmallAbovePrimary()}, true},
-                                           CopyCase{{"SmallAbovePrimary", SmallAbovePrimary()}, false}),
-                         [](const ::testing::TestParamInfo<CopyCase> &p) {
-                             return std::string(p.param.layout.name) + (p.param.toWindow ? "ToWindow" : "ToScreen");
-                         });
-
-// ---------------------------------------------------------------------------------------------
-
-class QuadsProgram : public QuadsTest {};
-
-TEST_F(QuadsProgram, FirstFrameComesBeforeTheSurfaceExistsAndShowsNothing)
-{
-    ASSERT_NO_FATAL_FAILURE(UseDesktop(SmallLeftOfPrimary()));
-    uint32_t stateAtLoop = 0;
-    long copiesAtLoop = -1;
-    bool screenWasBitmap = false;
-    winport::SetRetrievalHook([&](long n) {
-        if (n != 1)
+    const Failure &f = GetParam();
+    ASSERT_TRUE(Start(LeftOfPrimary().monitors));
+    if (f.armAt == 0)
+        winport::FailCall(f.call, f.skip, 1);
+    const long check = f.armAt == 0 ? 9 : f.armAt + 2;
+    const int code = RunProgram(check + 2, [&](long n) {
+        if (n == f.armAt)
+            winport::FailCall(f.call, f.skip, 1);
+        if (n != check)
             return;
-        stateAtLoop = g_randomState;
-        copiesAtLoop = winport::BitBltCalls();
-        screenWasBitmap = ScreenShowsBitmap();
-        PostQuitMessage(0);
+        const long shown = f.outcome == Outcome::IdleCopyLost ? check - 2 : check - 1;
+        EXPECT_TRUE(ScreenShows(QuadsPicture(shown, f.outcome != Outcome::Blackout), kGlRounding));
     });
-
-    EXPECT_EQ(RunProgram(), 0);
-
-    ModelRandom model;
-    NextModelFrame(model, Width(), Height());
-    EXPECT_EQ(stateAtLoop, model.state) << "the first frame's 75 draws are taken";
-    EXPECT_EQ(copiesAtLoop, 1) << "only the new surface's own copy reached the window";
-    ASSERT_NE(g_hDib, nullptr);
-    EXPECT_TRUE(BitmapShows(Coverage(Width(), Height()), {})) << "nothing of the first frame in the bitmap";
-    EXPECT_TRUE(screenWasBitmap);
-    EXPECT_EQ(g_randomState, model.state) << "no frame once the quit was taken";
+    EXPECT_EQ(code, 0);
 }
 
-TEST_F(QuadsProgram, DrawsAndCopiesFrameAfterFrameUntilAClick)
-{
-    ASSERT_NO_FATAL_FAILURE(UseDesktop(SmallLeftOfPrimary()));
-    long gdiObjectsInLoop = -1;
-    winport::SetRetrievalHook([&](long n) {
-        if (n == 1)
-            gdiObjectsInLoop = winport::LiveGdiObjects();
-        if (n == 21)
-            winport::InjectClick(winport::Button::Left);
-    });
-
-    EXPECT_EQ(RunProgram(), 0);
-
-    // Every frame after the first copies once; the surface's own copy stands in for the first.
-    const long frames = winport::BitBltCalls();
-    EXPECT_GE(frames, 11) << "a frame on every pass";
-    ModelRandom model;
-    NextModelFrame(model, Width(), Height());  // drawn before the surface existed
-    std::vector<ModelFrame> shown;
-    Coverage coverage(Width(), Height());
-    for (long i = 1; i < frames; ++i) {
-        shown.push_back(NextModelFrame(model, Width(), Height()));
-        coverage.Add(shown.back(), static_cast<int>(shown.size()) - 1);
-    }
-    EXPECT_EQ(g_randomState, model.state) << "75 draws for each of " << frames << " frames";
-    EXPECT_TRUE(BitmapShows(coverage, shown));
-    EXPECT_TRUE(ScreenShowsBitmap());
-    EXPECT_EQ(winport::LiveGdiObjects(), gdiObjectsInLoop);
-    EXPECT_EQ(winport::OutstandingDCs(), 0);
-}
+INSTANTIATE_TEST_SUITE_P(Calls, QuadsFailure, ::testing::ValuesIn(kFailures),
+                         [](const ::testing::TestParamInfo<Failure> &i) { return std::string(i.param.name); });
 
 }  // namespace

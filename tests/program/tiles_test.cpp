@@ -1,305 +1,183 @@
-// The tile painter on the headless desktop, checked pixel by pixel against an independent model of
-// where each tile goes and what colour it has.
-#include <gtest/gtest.h>
-#include <windows.h>
-
+// tovixtiles on the headless desktop: start-up and the picture on every layout, the inputs that end
+// it, and each call it makes failing.
 #include <string>
 #include <vector>
 
-#include "program_fixture.h"
-#include "tile_model.h"
-#include "tiles.h"
-#include "tovix.h"
-#include "winport/test_api.h"
+#include "program_test.h"
 
 using namespace program_test;
 
+void program_test::ResetProgramGlobals() {}
+
 namespace {
 
-class TilePainter : public ProgramTest {
-protected:
-    void Prepare(const Layout &layout)
-    {
-        ASSERT_NO_FATAL_FAILURE(UseDesktop(layout));
-        RecordVirtualScreen();
-        monitors_ = EnumeratedMonitors();
-        virt_ = winport::VirtualScreen();
-        ASSERT_EQ(monitors_.size(), layout.size());
-    }
+std::string Name(const ::testing::TestParamInfo<NamedLayout> &info) { return info.param.name; }
 
-    std::vector<ModelTile> NextModelPaint(ModelRandom &rng, DWORD clock) const
-    {
-        return program_test::NextModelPaint(rng, monitors_, virt_, clock);
-    }
+class Tiles : public ProgramTest, public ::testing::WithParamInterface<NamedLayout> {};
 
-    static void Apply(const std::vector<ModelTile> &tiles, Screen *screen)
-    {
-        for (const ModelTile &t : tiles)
-            screen->Fill(t.painted, t.colour);
-    }
-
-    std::vector<RECT> monitors_;
-    RECT virt_{};
-};
-
-// ---------------------------------------------------------------------------------------------
-
-class TilePainterOnLayout : public TilePainter, public ::testing::WithParamInterface<NamedLayout> {};
-
-TEST_P(TilePainterOnLayout, EachPaintDrawsOneModelTileOnEveryMonitorAndNothingElse)
+// Before the loop: one topmost popup exactly over the virtual screen, the pointer captured and
+// hidden, idle priority. Then every paint puts one tile on each monitor, clipped to it, coloured
+// by place and clock, over the blackout that covered the first paint; nothing leaks.
+TEST_P(Tiles, CoverTheVirtualScreenAndPaintTheModelsTilesOnTheBlackout)
 {
-    ASSERT_NO_FATAL_FAILURE(Prepare(GetParam().layout));
-    winport::SetClock(2500);
-    ModelRandom model;
-    Screen expected = CaptureScreen();
-    bool everyMonitorAtOnce = false;
-
-    for (int paint = 0; paint < 2; ++paint) {
-        SCOPED_TRACE("paint " + std::to_string(paint));
-        const std::vector<ModelTile> tiles = NextModelPaint(model, 2500);
-        bool all = true;
-        for (const ModelTile &t : tiles)
-            all = all && !Empty(t.painted);
-        everyMonitorAtOnce = everyMonitorAtOnce || all;
-        Apply(tiles, &expected);
-
-        PaintTilesOnAllMonitors(NULL);
-
-        ASSERT_TRUE(SameScreen(expected, CaptureScreen()));
-        ASSERT_EQ(g_randomState, model.state);
-    }
-    EXPECT_TRUE(everyMonitorAtOnce) << "no paint put a visible tile on every monitor";
-}
-
-INSTANTIATE_TEST_SUITE_P(Layouts, TilePainterOnLayout, ::testing::ValuesIn(AllLayouts()), LayoutName());
-
-// ---------------------------------------------------------------------------------------------
-
-struct OutsideCase {
-    const char *name;
-    Layout layout;
-    bool wholly;          // the tile misses its own monitor altogether
-    bool intoOtherMonitor;  // the part outside lies on another monitor (else on no monitor)
-};
-void PrintTo(const OutsideCase &c, std::ostream *os) { *os << c.name; }
-
-class TileOutsideItsMonitor : public TilePainter, public ::testing::WithParamInterface<OutsideCase> {
-protected:
-    // Whether a tile of this paint reaches, outside its own monitor but inside the virtual
-    // screen, pixels of the wanted kind that no other tile of the paint covers.
-    bool Fits(const std::vector<ModelTile> &tiles) const
-    {
-        const OutsideCase &c = GetParam();
-        for (size_t i = 0; i < tiles.size(); ++i) {
-            const ModelTile &t = tiles[i];
-            if (c.wholly != Empty(t.painted))
-                continue;
-            const RECT reach = Intersection(t.tile, virt_);
-            for (LONG y = reach.top; y < reach.bottom; ++y)
-                for (LONG x = reach.left; x < reach.right; ++x) {
-                    if (Contains(t.monitor, x, y))
-                        continue;
-                    bool covered = false;
-                    for (size_t j = 0; j < tiles.size(); ++j)
-                        covered = covered || (j != i && Contains(tiles[j].painted, x, y));
-                    if (!covered && OnAnyMonitor(monitors_, x, y) == c.intoOtherMonitor)
-                        return true;
-                }
+    const NamedLayout &layout = GetParam();
+    ASSERT_TRUE(Start(layout.monitors, layout.clock));
+    const long end = 40;
+    int crossings = 0;
+    const int code = RunProgram(end, [&](long n) {
+        if (n == 1) {
+            const std::vector<winport::WindowInfo> windows = winport::Windows();
+            ASSERT_EQ(windows.size(), 1u);
+            const winport::WindowInfo &w = windows[0];
+            const RECT v = winport::VirtualScreen();
+            EXPECT_EQ(w.className + "/" + w.title, "TOVIX/Tovix");
+            EXPECT_EQ(w.style, DWORD{WS_POPUP | WS_VISIBLE | WS_SYSMENU | WS_MINIMIZEBOX});
+            EXPECT_EQ(w.exStyle, DWORD{WS_EX_TOPMOST});
+            EXPECT_TRUE(w.visible && w.rect.left == v.left && w.rect.top == v.top && w.rect.right == v.right &&
+                        w.rect.bottom == v.bottom);
+            EXPECT_EQ(winport::CaptureWindow(), w.hwnd);
+            EXPECT_TRUE(winport::CursorHidden());
+            EXPECT_EQ(winport::ThreadPriority(), THREAD_PRIORITY_IDLE);
         }
-        return false;
-    }
-};
-
-TEST_P(TileOutsideItsMonitor, IsClippedToItsMonitor)
-{
-    ASSERT_NO_FATAL_FAILURE(Prepare(GetParam().layout));
-    const DWORD clock = 12345;
-    winport::SetClock(clock);
-
-    // The first paint of the program's own sequence that has such a tile.
-    ModelRandom walk;
-    uint32_t start = 0;
-    bool found = false;
-    for (int paint = 0; paint < 20000 && !found; ++paint) {
-        start = walk.state;
-        found = Fits(NextModelPaint(walk, clock));
-    }
-    ASSERT_TRUE(found);
-
-    g_randomState = start;
-    ModelRandom model{start};
-    Screen expected = CaptureScreen();
-    Apply(NextModelPaint(model, clock), &expected);
-
-    PaintTilesOnAllMonitors(NULL);
-
-    EXPECT_TRUE(SameScreen(expected, CaptureScreen()));
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, TileOutsideItsMonitor,
-                         ::testing::Values(OutsideCase{"LeftOfPrimaryPartlyOnTheOther", LeftOfPrimary(), false, true},
-                                           OutsideCase{"LeftOfPrimaryPartlyOnNoMonitor", LeftOfPrimary(), false, false},
-                                           OutsideCase{"LeftOfPrimaryWhollyOnTheOther", LeftOfPrimary(), true, true},
-                                           OutsideCase{"LeftOfPrimaryWhollyOnNoMonitor", LeftOfPrimary(), true, false},
-                                           OutsideCase{"AbovePrimaryPartlyOnTheOther", AbovePrimary(), false, true},
-                                           OutsideCase{"AbovePrimaryPartlyOnNoMonitor", AbovePrimary(), false, false},
-                                           OutsideCase{"AbovePrimaryWhollyOnTheOther", AbovePrimary(), true, true},
-                                           OutsideCase{"AbovePrimaryWhollyOnNoMonitor", AbovePrimary(), true, false},
-                                           OutsideCase{"WithGapPartlyOnNoMonitor", WithGap(), false, false},
-                                           OutsideCase{"WithGapWhollyOnNoMonitor", WithGap(), true, false}),
-                         [](const ::testing::TestParamInfo<OutsideCase> &p) { return std::string(p.param.name); });
-
-// ---------------------------------------------------------------------------------------------
-
-TEST_F(TilePainter, ColourFollowsTheVirtualScreenGradientAndTheClock)
-{
-    const Layout small = SmallLeftOfPrimary();
-    for (DWORD clock : {0u, 2500u, 5000u, 7500u, 10000u, 15000u, 19999u, 20000u, 123456789u, 0xFFFFFFFFu}) {
-        SCOPED_TRACE("clock " + std::to_string(clock));
-        ASSERT_NO_FATAL_FAILURE(Prepare(small));
-        winport::SetClock(clock);
-        ModelRandom model;
-        Screen expected = CaptureScreen();
-        for (int paint = 0; paint < 3; ++paint)
-            Apply(NextModelPaint(model, clock), &expected);
-
-        for (int paint = 0; paint < 3; ++paint)
-            PaintTilesOnAllMonitors(NULL);
-
-        EXPECT_TRUE(SameScreen(expected, CaptureScreen()));
-    }
-}
-
-// Colour just inside every edge of the painted rectangle, the background just outside it.
-::testing::AssertionResult PaintedExactly(const RECT &r, COLORREF colour, const RECT &monitor, COLORREF background)
-{
-    auto check = [&](LONG x, LONG y, bool inside) -> std::string {
-        if (!inside && !Contains(monitor, x, y))
-            return "";
-        const COLORREF want = inside ? colour : background;
-        const COLORREF got = winport::ScreenPixel(x, y);
-        if (got == want)
-            return "";
-        return " (" + std::to_string(x) + "," + std::to_string(y) + ") is " + Hex(got) + ", expected " + Hex(want) + ";";
-    };
-    std::string wrong;
-    for (LONG x = r.left; x < r.right; ++x)
-        wrong += check(x, r.top, true) + check(x, r.bottom - 1, true) + check(x, r.top - 1, false) +
-                 check(x, r.bottom, false);
-    for (LONG y = r.top; y < r.bottom; ++y)
-        wrong += check(r.left, y, true) + check(r.right - 1, y, true) + check(r.left - 1, y, false) +
-                 check(r.right, y, false);
-    wrong += check((r.left + r.right) / 2, (r.top + r.bottom) / 2, true);
-    if (wrong.empty())
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "tile " << Describe(r) << ":" << wrong.substr(0, 400);
-}
-
-TEST_F(TilePainter, ThousandsOfPaintsLeakNothingAndPaintEveryTileWhereTheModelSays)
-{
-    ASSERT_NO_FATAL_FAILURE(Prepare(SinglePrimary()));
-    const DWORD clock = 7777;
-    winport::SetClock(clock);
-    PaintWholeScreen(kBlack);
-    HDC screen = GetDC(NULL);
-    HBRUSH black = CreateSolidBrush(kBlack);
-    const long gdiObjects = winport::LiveGdiObjects();
-    const long dcs = winport::OutstandingDCs();
-    ModelRandom model;
-    LONG narrowest = 1000, widest = 0, lowestLeft = 1000, highestLeft = -1000;
-
-    for (int paint = 0; paint < 3000; ++paint) {
-        const ModelTile t = NextModelPaint(model, clock)[0];
-        const LONG width = t.tile.right - t.tile.left;
-        const LONG height = t.tile.bottom - t.tile.top;
-        ASSERT_TRUE(width >= 16 && width <= 46 && height >= 16 && height <= 46) << "paint " << paint;
-        ASSERT_TRUE(t.tile.left >= -16 && t.tile.left <= 1039 && t.tile.top >= -16 && t.tile.top <= 783)
-            << "paint " << paint;
-        narrowest = std::min(narrowest, std::min(width, height));
-        widest = std::max(widest, std::max(width, height));
-        lowestLeft = std::min(lowestLeft, t.tile.left);
-        highestLeft = std::max(highestLeft, t.tile.left);
-
-        PaintTilesOnAllMonitors(NULL);
-
-        if (!Empty(t.painted)) {
-            ASSERT_TRUE(PaintedExactly(t.painted, t.colour, t.monitor, kBlack)) << "paint " << paint;
-            FillRect(screen, &t.painted, black);
+        if (n == end) {
+            EXPECT_TRUE(ScreenShows(TilesPicture(end, layout.clock, nullptr, nullptr, &crossings)));
         }
-    }
-
-    EXPECT_EQ(winport::LiveGdiObjects(), gdiObjects);
-    EXPECT_EQ(winport::OutstandingDCs(), dcs);
-    EXPECT_EQ(g_randomState, model.state) << "six draws per paint";
-    // The paints above reached the ends of the ranges, so the bounds were really exercised.
-    EXPECT_EQ(narrowest, 16);
-    EXPECT_GE(widest, 44);
-    EXPECT_LE(lowestLeft, -14);
-    EXPECT_GE(highestLeft, 1037);
-    DeleteObject(black);
-    ReleaseDC(NULL, screen);
-}
-
-class TilePaintCount : public TilePainter, public ::testing::WithParamInterface<NamedLayout> {};
-
-TEST_P(TilePaintCount, EveryPaintTakesSixDrawsPerMonitorAndLeaksNothing)
-{
-    ASSERT_NO_FATAL_FAILURE(Prepare(GetParam().layout));
-    const long gdiObjects = winport::LiveGdiObjects();
-    const long dcs = winport::OutstandingDCs();
-    const int paints = 500;
-    winport::RecordCalls(true);
-
-    for (int paint = 0; paint < paints; ++paint)
-        PaintTilesOnAllMonitors(NULL);
-
-    ModelRandom model;
-    model.Skip(uint64_t{6} * paints * monitors_.size());
-    EXPECT_EQ(g_randomState, model.state);
-    const std::vector<std::string> log = winport::CallLog();
-    const long tiles = paints * static_cast<long>(monitors_.size());
-    EXPECT_EQ(CountOf(log, "CreateSolidBrush"), tiles) << "one brush per tile";
-    EXPECT_EQ(CountOf(log, "FillRect"), tiles);
-    EXPECT_EQ(CountOf(log, "DeleteObject"), tiles);
-    EXPECT_EQ(winport::LiveGdiObjects(), gdiObjects);
-    EXPECT_EQ(winport::OutstandingDCs(), dcs);
-}
-
-INSTANTIATE_TEST_SUITE_P(Layouts, TilePaintCount, ::testing::ValuesIn(AllLayouts()), LayoutName());
-
-// ---------------------------------------------------------------------------------------------
-
-class TilesProgram : public TilePainter {};
-
-TEST_F(TilesProgram, FromStartUpToAClickShowsTheModelsTilesOnTheBlackout)
-{
-    ASSERT_NO_FATAL_FAILURE(Prepare(LeftOfPrimary()));
-    const DWORD clock = 4321;
-    winport::SetClock(clock);
-    const long clickAt = 25;
-
-    Screen expected = CaptureScreen();
-    for (const RECT &m : monitors_)
-        expected.Fill(m, kBlack);
-    ModelRandom model;
-    NextModelPaint(model, clock);  // the paint inside window creation, which the blackout covers
-    for (long paint = 1; paint < clickAt; ++paint)
-        Apply(NextModelPaint(model, clock), &expected);
-
-    long gdiObjectsInLoop = -1;
-    winport::SetRetrievalHook([&](long n) {
-        if (n == 1)
-            gdiObjectsInLoop = winport::LiveGdiObjects();
-        if (n == clickAt)
-            winport::InjectClick(winport::Button::Left);
     });
-
-    EXPECT_EQ(RunProgram(), 0);
-
-    EXPECT_EQ(g_randomState, model.state) << "one paint at start-up and one per retrieval before the click";
-    EXPECT_TRUE(SameScreen(expected, CaptureScreen()));
-    EXPECT_EQ(winport::LiveGdiObjects(), gdiObjectsInLoop);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(winport::LiveGdiObjects(), 0);
     EXPECT_EQ(winport::OutstandingDCs(), 0);
+    EXPECT_EQ(crossings > 0, layout.touching) << "a tile reaching the next monitor is what shows its clipping";
 }
+
+INSTANTIATE_TEST_SUITE_P(Layouts, Tiles, ::testing::ValuesIn(kLayouts), Name);
+
+// Input as the desktop delivers it; moves are relative to the primary monitor's centre.
+struct Step {
+    enum Kind { Move, Down, Up, Wheel, Key, Char, Close, Destroy } kind;
+    int a = 0, b = 0;
+};
+Step M(int dx, int dy) { return {Step::Move, dx, dy}; }
+Step D(winport::Button b) { return {Step::Down, int(b)}; }
+Step U(winport::Button b) { return {Step::Up, int(b)}; }
+Step K(int vk) { return {Step::Key, vk}; }
+
+struct QuitCase {
+    const char *name;
+    std::vector<Step> steps;
+    bool ends;
+};
+void PrintTo(const QuitCase &c, std::ostream *os) { *os << c.name; }
+
+const QuitCase kQuitCases[] = {
+    {"FirstMoveNeverEndsHoweverFar", {M(150, 100)}, false},
+    {"MovesOfTwoPixelsOnBothAxes", {M(0, 0), M(2, 2), M(-2, -2), M(2, -2), M(-2, 0)}, false},
+    {"MoveOfThreePixelsRight", {M(0, 0), M(3, 0)}, true},
+    {"MoveOfThreePixelsUp", {M(0, 0), M(0, -3)}, true},
+    {"CreepingOnePixelAtATime", {M(0, 0), M(1, 0), M(2, 1), M(3, 1)}, true},
+    // Client x 0, then -1: as an unsigned 16-bit word -1 is far away.
+    {"PastTheWindowsLeftEdgeComparedUnsigned", {M(-360, 0), M(-361, 0)}, true},
+    {"LeftButtonDown", {D(winport::Button::Left)}, true},
+    {"RightButtonUp", {U(winport::Button::Right)}, true},
+    {"MiddleClick", {D(winport::Button::Middle), U(winport::Button::Middle)}, true},
+    {"WheelTurn", {{Step::Wheel, -120}}, true},
+    {"TypedA", {K('A')}, true},
+    {"Escape", {K(VK_ESCAPE)}, true},
+    {"CharacterWithoutAKey", {{Step::Char, 0x263A}}, true},
+    {"ShiftControlArrowsAndF1", {K(VK_SHIFT), K(VK_CONTROL), K(VK_LEFT), K(VK_F1)}, false},
+    {"CloseRequest", {{Step::Close}}, true},
+    {"WindowDestroyedByAnotherProgram", {{Step::Destroy}}, true},
+};
+
+class Quit : public ProgramTest, public ::testing::WithParamInterface<QuitCase> {};
+
+// The steps come once start-up is over; a character typed much later ends a program they did not end.
+TEST_P(Quit, EndsWithExitCodeZeroOnlyOnTheInputsThatEndIt)
+{
+    ASSERT_TRUE(Start(LeftOfPrimary().monitors));
+    const long marker = 30;
+    const int code = RunProgram(marker, [&](long n) {
+        if (n != 2)
+            return;
+        for (const Step &s : GetParam().steps) {
+            switch (s.kind) {
+            case Step::Move: winport::InjectPointerMove(160 + s.a, 120 + s.b); break;
+            case Step::Down: winport::InjectButton(winport::Button(s.a), true); break;
+            case Step::Up: winport::InjectButton(winport::Button(s.a), false); break;
+            case Step::Wheel: winport::InjectWheel(s.a); break;
+            case Step::Key: winport::InjectKeyPress(WORD(s.a)); break;
+            case Step::Char: winport::InjectCharacter(WORD(s.a)); break;
+            case Step::Close: winport::RequestClose(g_hWnd); break;
+            case Step::Destroy: winport::DestroyWindowExternally(g_hWnd); break;
+            }
+        }
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(winport::Retrievals() < marker, GetParam().ends) << "ended after " << winport::Retrievals();
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, Quit, ::testing::ValuesIn(kQuitCases),
+                         [](const ::testing::TestParamInfo<QuitCase> &i) { return std::string(i.param.name); });
+
+// A call failing once, `skip` calls after it is armed: at start-up, or at message retrieval armAt.
+// Paint p is the one retrieval p dispatches; paint 0 came inside window creation.
+struct Failure {
+    const char *name;
+    winport::Call call;
+    int skip;
+    long armAt;
+    bool fatal;             // start-up fails: nothing shown, nothing held
+    long lostPaint;         // whose tiles never reach the screen, on lostMonitor (-1: every monitor)
+    int lostMonitor;
+    int notBlackedOut;      // a monitor the blackout missed (-1: none, 2: both)
+};
+void PrintTo(const Failure &f, std::ostream *os) { *os << f.name; }
+
+const Failure kFailures[] = {
+    {"ClassRegistration", winport::Call::RegisterClassExA, 0, 0, true, -1, 0, -1},
+    {"WindowCreation", winport::Call::CreateWindowExA, 0, 0, true, -1, 0, -1},
+    {"WindowDc", winport::Call::GetDC, 0, 0, true, -1, 0, -1},
+    {"PixelFormatChoice", winport::Call::ChoosePixelFormat, 0, 0, true, -1, 0, -1},
+    {"PixelFormatSetting", winport::Call::SetPixelFormat, 0, 0, true, -1, 0, -1},
+    {"WindowContextCreation", winport::Call::wglCreateContext, 0, 0, false, -1, 0, -1},
+    {"WindowContextBinding", winport::Call::wglMakeCurrent, 0, 0, false, -1, 0, -1},
+    // GetDC: the window's own, paint 0's screen DC, the blackout's. Brushes: two a paint, then the blackout's.
+    {"BlackoutScreenDc", winport::Call::GetDC, 2, 0, false, -1, 0, 2},
+    {"BlackoutBrushOfTheSecondMonitor", winport::Call::CreateSolidBrush, 3, 0, false, -1, 0, 1},
+    {"ScreenDcOfAPaint", winport::Call::GetDC, 0, 5, false, 5, -1, -1},
+    {"BrushOfOneTile", winport::Call::CreateSolidBrush, 1, 5, false, 5, 1, -1},
+};
+
+class TilesFailure : public ProgramTest, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(TilesFailure, EndsStartUpQuietlyOrLosesOnlyWhatTheCallWouldHaveDrawn)
+{
+    const Failure &f = GetParam();
+    ASSERT_TRUE(Start(LeftOfPrimary().monitors, 3000));
+    if (f.armAt == 0)
+        winport::FailCall(f.call, f.skip, 1);
+    const long end = 12;
+    const int code = RunProgram(end, [&](long n) {
+        if (n == f.armAt)
+            winport::FailCall(f.call, f.skip, 1);
+        if (n != end)
+            return;
+        auto lost = [&](long p, size_t m) { return p == f.lostPaint && (f.lostMonitor < 0 || int(m) == f.lostMonitor); };
+        auto blackedOut = [&](size_t m) { return f.notBlackedOut != 2 && int(m) != f.notBlackedOut; };
+        EXPECT_TRUE(ScreenShows(TilesPicture(end, 3000, lost, blackedOut)));
+    });
+    EXPECT_EQ(code, 0);
+    if (!f.fatal)
+        return;
+    EXPECT_EQ(winport::Retrievals(), 0);
+    EXPECT_TRUE(ScreenShows(Picture())) << "nothing drawn";
+    for (const winport::WindowInfo &w : winport::Windows())
+        EXPECT_FALSE(w.visible);
+    EXPECT_EQ(winport::CaptureWindow(), nullptr);
+    EXPECT_FALSE(winport::CursorHidden());
+    EXPECT_EQ(winport::ThreadPriority(), THREAD_PRIORITY_NORMAL);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, TilesFailure, ::testing::ValuesIn(kFailures),
+                         [](const ::testing::TestParamInfo<Failure> &i) { return std::string(i.param.name); });
 
 }  // namespace

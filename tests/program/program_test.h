@@ -1,0 +1,191 @@
+// The real program code on the headless desktop: a fresh desktop and fresh globals for every run,
+// the program run to a chosen message retrieval, and the screen judged pixel by pixel against the
+// model of what it must show.
+#ifndef TOVIX_TESTS_PROGRAM_PROGRAM_TEST_H
+#define TOVIX_TESTS_PROGRAM_PROGRAM_TEST_H
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "model.h"
+#include "tovix.h"
+#include "winport/test_api.h"
+
+namespace program_test {
+
+using Layout = std::vector<winport::MonitorSpec>;
+
+// Primary first, as the enumeration reports them. Small, so that every pixel can be compared.
+struct NamedLayout {
+    const char *name;
+    Layout monitors;
+    DWORD clock;  // tovixtiles' colour phase turns with it; the largest value is past 2^31
+    bool touching;  // tiles reach across into a neighbouring monitor
+};
+inline void PrintTo(const NamedLayout &l, std::ostream *os) { *os << l.name; }
+inline const NamedLayout kLayouts[] = {
+    {"OneMonitor", {{{0, 0, 320, 240}}}, 0, false},
+    {"LeftOfPrimary", {{{0, 0, 320, 240}}, {{-200, 0, 0, 150}}}, 13000, true},
+    {"AbovePrimary", {{{0, 0, 320, 240}}, {{40, -150, 240, 0}}}, 7000, true},
+    {"WithGap", {{{0, 0, 320, 240}}, {{400, 60, 600, 210}}}, 0xFFFFFFFFu, false},
+};
+inline const NamedLayout &LeftOfPrimary() { return kLayouts[1]; }
+
+// What the monitors showed before the program started.
+const model::Rgb kBackdrop{40, 90, 160};
+
+inline model::Rect ToRect(const RECT &r) { return {r.left, r.top, r.right, r.bottom}; }
+// In virtual-screen coordinates and enumeration order.
+inline std::vector<model::Rect> Monitors()
+{
+    std::vector<model::Rect> out;
+    for (const RECT &r : winport::Monitors())
+        out.push_back(ToRect(r));
+    return out;
+}
+
+// Every pixel of the virtual screen.
+struct Picture {
+    model::Rect area = ToRect(winport::VirtualScreen());
+    int width = area.right - area.left;
+    std::vector<model::Rgb> pixels = std::vector<model::Rgb>(size_t(width * (area.bottom - area.top)), kBackdrop);
+    bool lineCorner = false;  // tovixquads' start-up line may light the bottom-left pixel white, or not
+
+    model::Rgb &At(int x, int y) { return pixels[size_t((y - area.top) * width + x - area.left)]; }
+    void Fill(const model::Rect &r, const model::Rgb &c)
+    {
+        const model::Rect in = model::Clip(r, area);
+        for (int y = in.top; y < in.bottom; ++y)
+            std::fill_n(&At(in.left, y), std::max(0, in.right - in.left), c);
+    }
+};
+
+// The monitors show `expected`, each component within `tolerance`; what lies on no monitor is
+// never seen. Names the first pixels that differ.
+inline ::testing::AssertionResult ScreenShows(Picture expected, int tolerance = 0)
+{
+    const std::vector<COLORREF> screen = winport::ScreenPixels();
+    long wrong = 0;
+    std::string first;
+    auto text = [](const model::Rgb &c) { return std::to_string(c.r) + "/" + std::to_string(c.g) + "/" + std::to_string(c.b); };
+    for (const model::Rect &m : Monitors())
+        for (int y = m.top; y < m.bottom; ++y)
+            for (int x = m.left; x < m.right; ++x) {
+                const COLORREF c = screen.at(size_t((y - expected.area.top) * expected.width + x - expected.area.left));
+                const model::Rgb got{int(c & 0xFF), int(c >> 8 & 0xFF), int(c >> 16 & 0xFF)};
+                const bool corner = expected.lineCorner && x == expected.area.left && y == expected.area.bottom - 1;
+                if (!model::Near(got, expected.At(x, y), tolerance) && !(corner && got == model::kWhite) && ++wrong <= 3)
+                    first += " (" + std::to_string(x) + "," + std::to_string(y) + ") is " + text(got) + ", not " +
+                             text(expected.At(x, y)) + ";";
+            }
+    if (wrong == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << wrong << " pixels differ:" << first;
+}
+
+// tovixtiles after `paints` paints: the first inside window creation, then the blackout, then one
+// per message retrieval. `lost(paint, monitor)` marks tiles a failed call kept off the screen,
+// `blackedOut(monitor)` the monitors the blackout reached. *crossings counts tiles that reach
+// another monitor, where they must not paint.
+inline Picture TilesPicture(long paints, DWORD clock, const std::function<bool(long, size_t)> &lost = nullptr,
+                            const std::function<bool(size_t)> &blackedOut = nullptr, int *crossings = nullptr)
+{
+    Picture p;
+    const std::vector<model::Rect> monitors = Monitors();
+    model::Random rng;
+    for (long paint = 0; paint < paints; ++paint) {
+        for (size_t m = 0; m < monitors.size(); ++m) {
+            const model::Tile t = model::NextTile(rng, monitors[m], p.area, clock);
+            if (!lost || !lost(paint, m))
+                p.Fill(model::Clip(t.rect, monitors[m]), t.colour);
+            for (size_t other = 0; crossings != nullptr && other < monitors.size(); ++other)
+                *crossings += other != m && !model::Empty(model::Clip(t.rect, monitors[other])) ? 1 : 0;
+        }
+        for (size_t m = 0; paint == 0 && m < monitors.size(); ++m)
+            if (!blackedOut || blackedOut(m))
+                p.Fill(monitors[m], model::kBlack);
+    }
+    return p;
+}
+
+// tovixquads once the surface is shown and `frames` frames after the first (drawn before the
+// surface existed) have been copied; ground false: the surface never got its ground or a frame,
+// so the monitors show the blackout.
+inline Picture QuadsPicture(long frames, bool ground = true)
+{
+    Picture p;
+    const int width = p.area.right - p.area.left;
+    const int height = p.area.bottom - p.area.top;
+    p.Fill(p.area, ground ? model::kOrange : model::kBlack);
+    p.lineCorner = ground;
+    model::Random rng;
+    model::NextQuadFrame(rng, width, height);
+    for (long i = 0; ground && i < frames; ++i) {
+        const model::QuadFrame f = model::NextQuadFrame(rng, width, height);
+        for (const model::Rect &s : f.squares)
+            p.Fill({s.left + p.area.left, s.top + p.area.top, s.right + p.area.left, s.bottom + p.area.top}, f.colour);
+    }
+    return p;
+}
+
+// Defined by each program's tests: its own globals as a new process has them.
+void ResetProgramGlobals();
+
+// A fresh desktop showing the backdrop, a fixed clock, and the globals of a new process; false
+// when the desktop refuses the layout.
+inline bool Start(const Layout &layout, DWORD clock = 0)
+{
+    if (!winport::ResetDesktop(layout))
+        return false;
+    winport::SetClock(clock);
+    winport::SetRetrievalLimit(2000);  // a loop that does not end aborts instead of hanging
+    g_randomState = 1;
+    MouseOrigin = MouseOriginRecord{};
+    g_hInstance = NULL;
+    g_hWnd = NULL;
+    g_hDC = NULL;
+    g_hRC = NULL;
+    VirtualScreenRect = VirtualScreen{};
+    std::fill(std::begin(g_windowTitle), std::end(g_windowTitle), '\0');
+    std::fill(std::begin(g_className), std::end(g_className), '\0');
+    ResetProgramGlobals();
+    const RECT v = winport::VirtualScreen();
+    HDC screen = GetDC(NULL);
+    HBRUSH brush = CreateSolidBrush(COLORREF(kBackdrop.r | kBackdrop.g << 8 | kBackdrop.b << 16));
+    FillRect(screen, &v, brush);
+    DeleteObject(brush);
+    ReleaseDC(NULL, screen);
+    return true;
+}
+
+// Runs the program; `each` sees the start of every message retrieval, and a character typed at
+// retrieval `end` ends the program unless it has ended before.
+inline int RunProgram(long end, const std::function<void(long)> &each = nullptr)
+{
+    winport::SetRetrievalHook([=](long n) {
+        if (each)
+            each(n);
+        if (n == end)
+            winport::InjectCharacter('x');
+    });
+    char commandLine[] = "";
+    return WinMain(NULL, NULL, commandLine, SW_SHOWNORMAL);
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        winport::SetRetrievalHook(nullptr);
+        winport::ResetDesktop();
+    }
+};
+
+}  // namespace program_test
+
+#endif
