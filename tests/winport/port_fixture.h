@@ -1,82 +1,67 @@
-// A fresh headless desktop per test, and small helpers for the port's own tests.
-#ifndef TOVIX_TESTS_WINPORT_PORT_FIXTURE_H
-#define TOVIX_TESTS_WINPORT_PORT_FIXTURE_H
+// A fresh headless desktop per test, and the objects most tests start from.
+#pragma once
 
+#include <GL/gl.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winport/test_api.h>
 
 #include <cstdint>
-#include <vector>
-
-// A 32-bit DIB section, bottom-up or top-down; its pixels in *bits when asked for.
-inline HBITMAP MakeDibSection(int width, int height, bool bottomUp, uint32_t **bits = nullptr)
-{
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = bottomUp ? height : -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void *memory = nullptr;
-    HBITMAP dib = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &memory, nullptr, 0);
-    if (bits != nullptr)
-        *bits = static_cast<uint32_t *>(memory);
-    return dib;
-}
 
 class PortTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(winport::ResetDesktop()); }
-    void TearDown() override { winport::ResetDesktop(); }
-
-    // Registers a class whose procedure records every message and hands it to DefWindowProcA.
-    static HWND MakeWindow(RECT rect, UINT classStyle = 0, DWORD exStyle = 0, const char *className = "TEST")
-    {
-        WNDCLASSEXA wc{};
-        wc.cbSize = sizeof wc;
-        wc.style = classStyle;
-        wc.lpfnWndProc = RecordingProc;
-        wc.lpszClassName = className;
-        RegisterClassExA(&wc);
-        return CreateWindowExA(exStyle, className, "test", WS_POPUP, rect.left, rect.top, rect.right - rect.left,
-                               rect.bottom - rect.top, nullptr, nullptr, nullptr, nullptr);
-    }
-
-    static LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-    {
-        MSG m{};
-        m.hwnd = hwnd;
-        m.message = message;
-        m.wParam = wParam;
-        m.lParam = lParam;
-        Received().push_back(m);
-        return DefWindowProcA(hwnd, message, wParam, lParam);
-    }
-
-    static std::vector<MSG> &Received()
-    {
-        static std::vector<MSG> received;
-        return received;
-    }
-
-    static std::vector<UINT> ReceivedMessages()
-    {
-        std::vector<UINT> messages;
-        for (const MSG &m : Received())
-            messages.push_back(m.message);
-        return messages;
-    }
-
-    static void FillScreen(const RECT &rect, COLORREF color)
-    {
-        HDC screen = GetDC(nullptr);
-        HBRUSH brush = CreateSolidBrush(color);
-        FillRect(screen, &rect, brush);
-        DeleteObject(brush);
-        ReleaseDC(nullptr, screen);
-    }
 };
 
-#endif
+inline BITMAPINFO DibInfo(LONG width, LONG height)  // 32 bits; a negative height is top-down
+{
+    BITMAPINFO info{};
+    info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), width, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    return info;
+}
+
+// A memory DC holding a DIB section.
+struct Dib {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ stock = nullptr;  // what the DC held before
+    uint32_t *bits = nullptr;  // 0x00RRGGBB
+    size_t pixels = 0;
+};
+
+inline Dib MakeDib(int width, int height, bool bottomUp = true)
+{
+    BITMAPINFO info = DibInfo(width, bottomUp ? height : -height);
+    void *bits = nullptr;
+    Dib d{CreateCompatibleDC(nullptr), CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0)};
+    d.stock = SelectObject(d.dc, d.bitmap);
+    d.bits = static_cast<uint32_t *>(bits);
+    d.pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+    return d;
+}
+
+// Format 1 is a window's, 2 a bitmap's.
+inline HGLRC MakeContext(HDC dc, int format = 2)
+{
+    return SetPixelFormat(dc, format, nullptr) ? wglCreateContext(dc) : nullptr;
+}
+
+inline void Fill(HDC dc, RECT rect, COLORREF color)
+{
+    HBRUSH brush = CreateSolidBrush(color);
+    FillRect(dc, &rect, brush);
+    DeleteObject(brush);
+}
+
+inline HWND ShowWindowAt(RECT r, DWORD exStyle = 0)
+{
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "PortTest";
+    RegisterClassExA(&wc);  // refused, harmlessly, when already registered
+    HWND hwnd = CreateWindowExA(exStyle, "PortTest", "test", WS_POPUP, r.left, r.top, r.right - r.left,
+                                r.bottom - r.top, nullptr, nullptr, nullptr, nullptr);
+    ShowWindow(hwnd, SW_SHOW);
+    return hwnd;
+}
