@@ -19,12 +19,13 @@ bash scripts/setup.sh
 jobs=$(nproc)
 cmake --preset native-release >/dev/null
 cmake --build --preset native-release -j "$jobs" --target tovixtiles tovixquads tiles_headless_rate \
-    quads_headless_rate copy_limit burner screen_rate >/dev/null
+    quads_headless_rate copy_limit burner tovix_judge >/dev/null
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$jobs" >/dev/null
 bin="$root/build/native-release"
 seconds=${TOVIX_BENCH_SECONDS:-3}
 
+export TOVIX_JUDGE="$bin/tests/e2e/tovix_judge" TOVIX_BURNER="$bin/bench/burner"
 export TOVIX_WINE64=/usr/lib/wine/wine64 TOVIX_WINESERVER=/usr/lib/wine/wineserver64
 export TOVIX_WINEPREFIX="$root/build/wineprefix"
 if [[ ! -f $TOVIX_WINEPREFIX/system.reg ]]; then
@@ -73,7 +74,7 @@ for attempt in 1 2; do
                 if [[ $runner == native ]]; then exe="$bin/$program/tovix$program"; else exe="$root/build/mingw/$program/tovix$program.exe"; fi
                 load=()
                 [[ $layout == 1920x1080 && $attempt == 1 ]] && load=(load)
-                line=$("$bin/bench/screen_rate" "$runner" "$exe" "$layout" "$seconds" "$work/$program-$runner-$layout" "${load[@]}") ||
+                line=$(python3 bench/screen_rate "$runner" "$exe" "$layout" "$seconds" "$work/$program-$runner-$layout" "${load[@]}") ||
                     echo "screen_rate $runner $program $layout: ${line:-failed} (see $work)" >&2
                 rate[$program,$runner,$layout]=$(best "${rate[$program,$runner,$layout]:-}" "$(number "$line" rate)")
                 if ((${#load[@]} > 0)); then

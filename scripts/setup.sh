@@ -13,7 +13,7 @@ packages=(
     libx11-dev libxtst-dev libxrandr-dev libxfixes-dev zlib1g-dev
     libegl-dev libegl-mesa0 libgl1-mesa-dri libsdl2-dev
     imagemagick xdotool x11-utils x11-xserver-utils
-    procps gnuplot-nox strace clang libclang-rt-14-dev libbenchmark-dev
+    procps gnuplot-nox strace python3 clang libclang-rt-14-dev libbenchmark-dev
 )
 
 missing=()

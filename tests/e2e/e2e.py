@@ -1,0 +1,229 @@
+"""X servers of our own, the programs on them (native, or the .exe files under Wine), the judge, input by
+xdotool and a CPU-bound job on every core. What this starts dies with it, even when it is killed outright.
+Paths come from the environment: TOVIX_JUDGE, TOVIX_TILES, TOVIX_QUADS; for Wine TOVIX_WINE64,
+TOVIX_WINESERVER, TOVIX_WINEPREFIX, TOVIX_TILES_EXE, TOVIX_QUADS_EXE.
+   python3 e2e.py prefix|kill    makes a new Wine prefix, or ends every process of it"""
+import ctypes, glob, os, re, shutil, signal, subprocess, sys, time
+
+# Monitors (W, H, X, Y on the root) in Windows' enumeration order, primary first.
+LAYOUTS = {'one': [(1024, 768, 0, 0)], 'two': [(1024, 768, 800, 0), (800, 600, 0, 0)]}
+# Layers per second, far above what the sanitised native build and Wine draw here: they bound the judge's scan.
+RATES = {'native': {'tiles': 1e6, 'quads': 3e4}, 'wine': {'tiles': 1e5, 'quads': 5e3}}
+_libc = ctypes.CDLL(None)
+
+
+def wine_env(**more):
+    return dict(os.environ, WINEPREFIX=os.environ['TOVIX_WINEPREFIX'], WINESERVER=os.environ['TOVIX_WINESERVER'],
+                WINEDEBUG='-all', WINEARCH='win64',
+                # No Mono or Gecko installer dialogs, no menu entries written into HOME.
+                WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d', **more)
+
+
+def spawn(argv, **kw):
+    """A child in a process group of its own that gets SIGTERM when this process dies."""
+    return subprocess.Popen(argv, start_new_session=True, preexec_fn=lambda: _libc.prctl(1, signal.SIGTERM), **kw)
+
+
+def poll(pred, timeout, step=0.02):
+    """pred() until it is true or timeout seconds have passed; its last value."""
+    end = time.monotonic() + timeout
+    while not (value := pred()) and time.monotonic() < end:
+        time.sleep(step)
+    return value
+
+
+def proc(pid, name):
+    try:
+        with open('/proc/%s/%s' % (pid, name), 'rb') as f:
+            return f.read().decode(errors='replace')
+    except OSError:
+        return ''
+
+
+def processes(test):
+    """Live processes (not zombies, not this one) for which test(pid) holds."""
+    return [int(p) for p in os.listdir('/proc') if p.isdigit() and int(p) != os.getpid() and
+            proc(p, 'stat').rpartition(') ')[2][:1] not in ('', 'Z') and test(p)]
+
+
+def prefix_processes():
+    entry = '\0WINEPREFIX=%s\0' % os.environ['TOVIX_WINEPREFIX']
+    return processes(lambda p: entry in '\0' + proc(p, 'environ'))
+
+
+def kill_prefix():
+    """Ends every process of the Wine prefix: wineserver -k, then by their WINEPREFIX what a lost server left."""
+    subprocess.run([os.environ['TOVIX_WINESERVER'], '-k'], env=wine_env(), timeout=30, stderr=subprocess.DEVNULL)
+    if not poll(lambda: not prefix_processes(), 3):
+        for pid in prefix_processes():
+            os.kill(pid, signal.SIGKILL)
+    return poll(lambda: not prefix_processes(), 5)
+
+
+def make_prefix():
+    prefix = os.environ['TOVIX_WINEPREFIX']
+    kill_prefix()
+    shutil.rmtree(prefix, ignore_errors=True)
+    env = {k: v for k, v in wine_env().items() if k not in ('DISPLAY', 'WAYLAND_DISPLAY')}
+    subprocess.run([os.environ['TOVIX_WINE64'], 'wineboot', '--init'], env=env, timeout=300, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # wineboot returns before the prefix's services have written everything out.
+    subprocess.run([os.environ['TOVIX_WINESERVER'], '-w'], env=env, timeout=120)
+    if not os.path.exists(prefix + '/system.reg'):
+        sys.exit('wineboot left no registry in ' + prefix)
+
+
+def xorg_conf(monitors):
+    """Xorg's dummy driver, one RandR output per monitor: DUMMY0, DUMMY1, ... from the left."""
+    w, h = max(m[0] + m[2] for m in monitors), max(m[1] + m[3] for m in monitors)
+    conf = ('Section "ServerFlags"\n Option "AutoAddDevices" "false"\n Option "AutoEnableDevices" "false"\n'
+            ' Option "AllowMouseOpenFail" "true"\n Option "DontVTSwitch" "true"\nEndSection\n')
+    device = 'Section "Device"\n Identifier "card"\n Driver "dummy"\n VideoRam %d\n' % (w * h * 4 // 1024 + 4096)
+    for i, (mw, mh, x, y) in enumerate(sorted(monitors, key=lambda m: m[2:])):
+        conf += ('Section "Monitor"\n Identifier "m%d"\n HorizSync 5-1000\n VertRefresh 5-200\n'
+                 ' Modeline "%dx%d" %.2f %d %d %d %d %d %d %d %d -hsync +vsync\n Option "PreferredMode" "%dx%d"\n'
+                 # The dummy driver reports only its first output as connected; Enable turns the others on.
+                 ' Option "Position" "%d %d"\n Option "Enable" "true"\n Option "Primary" "%s"\nEndSection\n'
+                 % (i, mw, mh, (mw + 160) * (mh + 38) * 60 / 1e6, mw, mw + 24, mw + 136, mw + 160, mh, mh + 3,
+                    mh + 9, mh + 38, mw, mh, x, y, str(monitors[0] == (mw, mh, x, y)).lower()))
+        device += ' Option "Monitor-DUMMY%d" "m%d"\n' % (i, i)
+    return conf + device + ('EndSection\nSection "Screen"\n Identifier "screen"\n Device "card"\n DefaultDepth 24\n'
+                            ' SubSection "Display"\n  Depth 24\n  Virtual %d %d\n EndSubSection\nEndSection\n' % (w, h))
+
+
+class Session:
+    """An X server of our own showing the monitors; under Wine also a persistent wineserver for its life."""
+
+    def __init__(self, runner, monitors, work):
+        self.runner, self.monitors, self.work, self.children, self.guard = runner, monitors, work, [], None
+        shutil.rmtree(work, ignore_errors=True)  # no logs, traces or captures of an earlier run
+        os.makedirs(work)
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):  # cleans up on the way out
+            signal.signal(sig, lambda *_: sys.exit('interrupted'))
+        read, write = os.pipe()
+        argv = ['Xvfb', '-screen', '0', '%dx%dx24' % monitors[0][:2]]
+        if len(monitors) > 1:
+            with open(work + '/xorg.conf', 'w') as f:
+                f.write(xorg_conf(monitors))
+            argv = ['/usr/lib/xorg/Xorg', '-config', f.name, '-configdir', work + '/none', '-logfile',
+                    work + '/xorg.log', '-novtswitch', '-sharevts']
+        with open(work + '/x.log', 'w') as log:
+            self.x = spawn(argv + ['-displayfd', str(write), '-nolisten', 'tcp', '-noreset'], pass_fds=[write],
+                           stdout=log, stderr=log)
+        os.close(write)
+        with os.fdopen(read) as f:
+            self.display = ':' + f.readline().strip()
+        if self.display == ':':
+            raise RuntimeError('no X server; see %s/x.log' % work)
+        if runner == 'wine':
+            self.start_wine()
+
+    def start_wine(self):
+        kill_prefix()  # what an interrupted run left would serve the wrong display
+        read, self.guard = os.pipe()
+        if os.fork() == 0:  # the guard: outside our process tree, it ends the prefix's processes if we die
+            os.setsid()
+            if os.fork() == 0:
+                os.close(self.guard)
+                for fd in (0, 1, 2):
+                    os.dup2(os.open(os.devnull, os.O_RDWR), fd)
+                if os.read(read, 1) == b'':
+                    kill_prefix()
+            os._exit(0)
+        os.close(read)
+        os.wait()
+        # A server kept running between the programs spares each start the prefix's services.
+        self.children.append(spawn([os.environ['TOVIX_WINESERVER'], '-f', '-p'], env=wine_env()))
+        st = os.stat(os.environ['TOVIX_WINEPREFIX'])
+        socket = '/tmp/*/server-%x-%x/socket' % (st.st_dev, st.st_ino)  # upstream: .wine-UID; Debian: wine-XXXXXX
+        if not poll(lambda: glob.glob(socket) + glob.glob(socket.replace('*', '.wine-*')), 10):
+            raise RuntimeError('wineserver did not come up')
+
+    def close(self):
+        for p in self.children:
+            if p.poll() is None:
+                os.killpg(p.pid, signal.SIGKILL)
+                p.wait()
+        if self.guard is not None:
+            clean = kill_prefix()
+            os.write(self.guard, b'0')
+            os.close(self.guard)
+            assert clean, 'processes of the Wine prefix survive: %s' % prefix_processes()
+        self.x.terminate()
+        self.x.wait()
+
+    def exe(self, prog):
+        return os.environ[('TOVIX_%s' if self.runner == 'native' else 'TOVIX_%s_EXE') % prog.upper()]
+
+    def launch(self, prog, wrapper=()):
+        """Starts prog (tiles or quads); p.log keeps what it writes."""
+        env = dict(os.environ, ASAN_OPTIONS='detect_leaks=0')  # leaks would turn the exit code; not ours to judge
+        argv = list(wrapper) + [self.exe(prog)]
+        if self.runner == 'wine':
+            env, argv = wine_env(), [os.environ['TOVIX_WINE64'], self.exe(prog)]
+        log = '%s/%s-%d.log' % (self.work, prog, len(self.children))
+        with open(log, 'w') as out:
+            p = spawn(argv, env=dict(env, DISPLAY=self.display), stdout=out, stderr=out)
+        p.prog, p.log, p.count, p.when = prog, log, 0, time.monotonic()
+        self.children.append(p)
+        return p
+
+    def judge(self, p, timeout=0.0, cursor=False, monitors=None):
+        """Judges the screen as p's picture until it fits or timeout seconds have passed, a second at a time so
+        that the bound of the scan stays tight: (fits, layers per monitor, what the judge said)."""
+        monitors, end = monitors or self.monitors, time.monotonic() + timeout
+        rate = RATES[self.runner][p.prog] / (len(monitors) if p.prog == 'tiles' else 1)
+        while True:
+            now, part = time.monotonic(), min(1.0, max(0.0, end - time.monotonic()))
+            r = subprocess.run([os.environ['TOVIX_JUDGE'], '-t', str(part), '-s', '%s/%d.ppm' % (self.work, p.pid)] +
+                               ['-c'] * cursor + [p.prog, str(int(p.count + (now - p.when + part + 0.2) * rate))] +
+                               ['%dx%d+%d+%d' % m for m in monitors],
+                               env=dict(os.environ, DISPLAY=self.display), capture_output=True, text=True)
+            counts = [int(n) for n in re.findall(r'^monitor \d+: (\d+)', r.stdout, re.M)]
+            if r.returncode == 0:
+                p.count, p.when = max(counts), now
+            if r.returncode == 0 or time.monotonic() >= end:
+                return r.returncode == 0, counts, r.stdout + r.stderr
+
+    def run(self, *argv):
+        """A client on our display: xdotool, xrandr."""
+        subprocess.run([str(a) for a in argv], env=dict(os.environ, DISPLAY=self.display), check=True)
+
+    def end_under_load(self, p, ending, limit, jobs=None):
+        """Sends ending while CPU-bound jobs run, by default one on every core: p's exit code and the seconds it
+        took (None and limit if it still runs)."""
+        busy = [spawn(job) for job in ([[sys.executable, '-c', 'while True: pass']] * os.cpu_count()
+                                       if jobs is None else jobs)]
+        try:  # busy once each has had some processor time, at normal priority, as a user's job would
+            poll(lambda: all(sum(map(int, proc(b.pid, 'stat').rpartition(') ')[2].split()[11:13])) > 5
+                             for b in busy), 5)
+            os.setpriority(os.PRIO_PROCESS, 0, -10)  # our own wait for the processor is not what is measured
+            start = time.monotonic()
+            ending()
+            ended = poll(lambda: p.poll() is not None, limit, 0.002)
+            return p.returncode if ended else None, time.monotonic() - start
+        finally:
+            os.setpriority(os.PRIO_PROCESS, 0, 0)
+            for b in busy:
+                b.kill()
+                b.wait()
+
+    def left_behind(self, p):
+        """Processes p leaves after 3 s: in its group (bar Wine's own services) or running its file."""
+        name = self.exe(p.prog) if self.runner == 'native' else os.path.basename(self.exe(p.prog))
+        wine = prefix_processes() if self.runner == 'wine' else None
+
+        def left():
+            return processes(lambda pid: (proc(pid, 'stat').rpartition(') ')[2].split()[2] == str(p.pid) and not
+                                          proc(pid, 'cmdline').startswith('C:\\windows\\') or
+                                          name in proc(pid, 'cmdline')) and (wine is None or int(pid) in wine))
+        return [] if poll(lambda: not left(), 3) else left()
+
+
+if __name__ == '__main__':
+    if sys.argv[1:] == ['prefix']:
+        make_prefix()
+    elif sys.argv[1:] == ['kill']:
+        sys.exit(0 if kill_prefix() else 'processes of the Wine prefix survive: %s' % prefix_processes())
+    else:
+        sys.exit(__doc__)

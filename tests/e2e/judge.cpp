@@ -1,0 +1,176 @@
+// Reads an X display's root window against what tovixtiles or tovixquads must draw (model.h) and prints per
+// monitor how many tiles or frames it shows, or where it first goes wrong; exit 0 when every monitor fits.
+//   judge [-t SECONDS to keep capturing until it fits] [-s FILE.ppm to save one that does not] [-c: is the
+//         pointer hidden?] tiles|quads MOST-PAINTS-OR-FRAMES WxH+X+Y... (root; Windows' order, primary first)
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "model.h"
+
+using model::Rect;
+using model::Rgb;
+
+struct Judge {
+    bool tiles = false;
+    std::vector<Rect> monitors;
+    Rect virt;                            // the monitors' bounding box; its top-left is the root's origin
+    XImage *img = nullptr;                // the capture: 32 bits a pixel, 0xRRGGBB
+    mutable std::vector<uint32_t> owner;  // per pixel, the Paint call whose layers own it
+    mutable uint32_t call = 0;
+    mutable std::vector<Rect> rects;
+
+    Rgb At(int x, int y) const
+    {
+        const uint32_t p = reinterpret_cast<const uint32_t *>(img->data + long(y) * img->bytes_per_line)[x];
+        return {int(p >> 16 & 255), int(p >> 8 & 255), int(p & 255)};
+    }
+    // The layer drawn from state on, clipped to mon, into rects; returns a frame's colour.
+    Rgb Make(uint32_t state, const Rect &mon) const
+    {
+        model::Random rng{state};
+        const model::QuadFrame f = tiles ? model::QuadFrame{} : model::NextQuadFrame(rng, virt.right, virt.bottom);
+        rects.assign(1, tiles ? model::NextTile(rng, mon, virt, 0).rect : Rect{});
+        rects.insert(rects.end(), f.squares.begin(), f.squares.end());
+        for (Rect &r : rects)
+            r = model::Clip(r, mon);
+        rects.erase(std::remove_if(rects.begin(), rects.end(), model::Empty), rects.end());
+        return f.colour;
+    }
+    // Paints layers k, k-1, ... (at most depth) onto a fresh ownership mask: what each one owns must
+    // show one possible tile colour, or the frame's. With ground, it goes on until the monitor is
+    // covered, and what is left must be ground. Says where it first goes wrong, or "".
+    std::string Paint(const Rect &mon, long k, uint32_t state, long depth, bool ground) const
+    {
+        long left = long(mon.right - mon.left) * (mon.bottom - mon.top);
+        int x = 0, y = 0;
+        auto claim = [&](const Rect &r, auto test) {  // the pixels of r not owned yet, each passing test
+            for (y = r.top; y < r.bottom; ++y)
+                for (x = r.left; x < r.right; ++x) {
+                    uint32_t &o = owner[size_t(y) * size_t(virt.right) + size_t(x)];
+                    if (o != call && (o = call, --left, !test(At(x, y))))
+                        return false;
+                }
+            return true;
+        };
+        auto wrong = [&](const std::string &want) {
+            const Rgb p = At(x, y);
+            return "(" + std::to_string(x) + "," + std::to_string(y) + ") is " + std::to_string(p.r) + "," +
+                   std::to_string(p.g) + "," + std::to_string(p.b) + ", not " + want;
+        };
+        ++call;
+        for (const long top = k; k >= 1 && k > top - depth && left > 0; --k) {
+            const Rgb colour = Make(state, mon);
+            const Rect &t = rects.empty() ? mon : rects.back();  // its far corners almost always tell a covered one
+            if (k == top && (rects.empty() || !(At(t.left, t.top) == At(t.right - 1, t.bottom - 1) &&
+                                                At(t.left, t.bottom - 1) == At(t.right - 1, t.top))))
+                return "not on top";  // short: no allocation, this is the common case
+            Rgb first;
+            long seen = 0;
+            for (const Rect &r : rects)
+                if (!claim(r, [&](Rgb p) {
+                        first = seen++ ? first : p;
+                        return tiles ? p == first && model::TileColourPossible(p) : model::QuadColourShown(colour, p);
+                    }))
+                    return wrong((tiles ? "tile " : "frame ") + std::to_string(k));
+            for (int i = 0; i < (tiles ? 6 * int(monitors.size()) : 75); ++i)  // the generator run backwards
+                state = (state - 2531011u) * 0xB9B33155u;
+        }
+        if (ground && !claim(mon, [&](Rgb p) {
+                return tiles ? p == model::kBlack
+                             : model::Near(p, model::kOrange, 1) || (x == 0 && y == virt.bottom - 1 && p == model::kWhite);
+            }))
+            return wrong(tiles ? "black" : "orange");
+        return "";
+    }
+    // Per monitor, the largest count up to bound whose newest layers show whole and that explains the
+    // whole monitor (else one of a few smaller ones): how many, or why none does.
+    std::string Run(long bound, bool &ok) const
+    {
+        owner.assign(size_t(virt.right) * size_t(virt.bottom), call = 0);
+        const size_t n = monitors.size();
+        std::vector<std::vector<std::pair<long, uint32_t>>> found(n);  // candidates: layer, state before it
+        model::Random rng;
+        for (long k = 0; k <= bound; ++k)  // paint 0's tiles and frame 0 never show
+            for (size_t m = 0; m < n; ++m) {
+                // A few tiles, not the newest alone: chance matches past the real count are common.
+                if (k > 0 && Paint(monitors[m], k, rng.state, tiles ? 6 : 1, false).empty())
+                    found[m].push_back({k, rng.state});
+                for (int i = 0; i < (tiles ? 6 : m + 1 == n ? 75 : 0); ++i)
+                    rng.Next();
+            }
+        std::string report;
+        for (size_t m = 0; m < n; ++m) {
+            std::string why = "no layer shows whole";
+            long shown = 0;
+            for (size_t c = found[m].size(); c-- > 0 && c + 4 >= found[m].size() && shown == 0;) {
+                const std::string wrong = Paint(monitors[m], found[m][c].first, found[m][c].second, bound, true);
+                shown = wrong.empty() ? found[m][c].first : 0;
+                why = c + 1 == found[m].size() ? std::to_string(found[m][c].first) + " drawn, but " + wrong : why;
+            }
+            report += "monitor " + std::to_string(m) + ": " + std::to_string(shown) + (tiles ? " tiles\n" : " frames\n") +
+                      (shown > 0 ? "" : "  does not fit: " + why + "\n");
+        }
+        ok = report.find("does not fit") == std::string::npos;
+        return report;
+    }
+};
+
+int main(int argc, char **argv)
+{
+    Judge j;
+    double timeout = 0;
+    const char *save = nullptr;
+    bool cursor = false, usage = false;
+    for (int o; (o = getopt(argc, argv, "t:s:c")) != -1; usage = usage || o == '?') {
+        timeout = o == 't' ? std::atof(optarg) : timeout;
+        save = o == 's' ? optarg : save;
+        cursor = cursor || o == 'c';
+    }
+    j.tiles = optind < argc && std::strcmp(argv[optind], "tiles") == 0;
+    usage = usage || argc - optind < 3 || (!j.tiles && std::strcmp(argv[optind], "quads") != 0);
+    const long bound = usage ? 0 : std::atol(argv[optind + 1]);
+    for (int i = optind + 2, w = 0, h = 0, x = -1, y = -1; i < argc; ++i) {
+        usage = usage || std::sscanf(argv[i], "%dx%d+%d+%d", &w, &h, &x, &y) != 4 || w < 1 || h < 1 || x < 0 || y < 0;
+        j.monitors.push_back({x, y, x + w, y + h});
+        j.virt = {0, 0, std::max(j.virt.right, x + w), std::max(j.virt.bottom, y + h)};
+    }
+    Display *d = usage || bound < 1 ? nullptr : XOpenDisplay(nullptr);
+    if (d == nullptr)
+        return std::fprintf(stderr, "usage: judge [-t SECONDS] [-s FILE.ppm] [-c] tiles|quads BOUND WxH+X+Y...\n"), 2;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+    std::string report;
+    bool ok = false;
+    while (report.empty() || (!ok && std::chrono::steady_clock::now() < deadline)) {
+        const unsigned w = unsigned(j.virt.right), h = unsigned(j.virt.bottom);  // into the same image after the first
+        j.img = j.img ? XGetSubImage(d, DefaultRootWindow(d), 0, 0, w, h, AllPlanes, ZPixmap, j.img, 0, 0)
+                      : XGetImage(d, DefaultRootWindow(d), 0, 0, w, h, AllPlanes, ZPixmap);
+        if (j.img == nullptr || j.img->bits_per_pixel != 32 || j.img->red_mask != 0xFF0000 || j.img->blue_mask != 0xFF)
+            return std::fprintf(stderr, "judge: cannot capture the monitors as 32-bit RGB\n"), 2;
+        report = j.Run(bound, ok);
+    }
+    std::fputs(report.c_str(), stdout);
+    if (XFixesCursorImage *c = cursor ? XFixesGetCursorImage(d) : nullptr) {
+        unsigned long *end = c->pixels + long(c->width) * c->height;
+        const bool hidden = std::all_of(c->pixels, end, [](unsigned long p) { return p >> 24 == 0; });
+        std::printf("cursor %s\n", hidden ? "hidden" : "shown");
+        XFree(c);
+    }
+    if (FILE *f = ok || save == nullptr ? nullptr : std::fopen(save, "wb")) {
+        std::fprintf(f, "P6 %d %d 255\n", j.virt.right, j.virt.bottom);
+        for (int y = 0; y < j.virt.bottom; ++y)
+            for (int x = 0; x < j.virt.right; ++x)
+                std::fputc(j.At(x, y).r, f), std::fputc(j.At(x, y).g, f), std::fputc(j.At(x, y).b, f);
+        std::printf("capture saved as %s\n", save);
+        std::fclose(f);
+    }
+    XCloseDisplay(d);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,152 @@
+"""The programs end to end on an X server of their own, natively or their .exe files under Wine; the first
+failure ends the run, since each step builds on the one before.
+   python3 suite.py native|wine one|two WORK_DIR"""
+import glob, os, re, subprocess, sys
+sys.dont_write_bytecode = True  # no cache files in the source tree
+import e2e
+
+SETPRIV = ['setpriv', '--inh-caps=-sys_nice', '--bounding-set=-sys_nice', 'prlimit', '--nice=0', '--']
+# Calls that change a file or take connections; failed attempts count too.
+CHANGES = re.compile(r'(mkdir|rmdir|rename|unlink|link|symlink|truncate|mknod|f?chmod|f?chown|lchown|utimes?|'
+                     r'utimensat|futimesat|l?setxattr|l?removexattr|bind|listen|accept)(at2?|4)?\(')
+
+
+def check(ok, what):
+    if not ok:
+        raise AssertionError(what)
+
+
+def said(p):
+    with open(p.log) as f:
+        return f.read()
+
+
+def pointer(s):
+    """Where the pointer starts: on the primary, and still there when xrandr moves it to the origin."""
+    return s.monitors[0][2] + 100, s.monitors[0][3] + s.monitors[0][1] // 2
+
+
+def ending(s, kind):
+    """The input that ends a program: a button, the wheel, a typed character or a move of 3 pixels."""
+    x, y = pointer(s)
+    return lambda: s.run('xdotool', *{'button': ['click', 1], 'wheel': ['click', 4], 'key': ['key', 'a'],
+                                      'move': ['mousemove', x + 3, y]}[kind])
+
+
+def fits(s, p, timeout=60, cursor=False):
+    ok, _, judged = s.judge(p, timeout, cursor)
+    check(ok, '%s does not show what it must:\n%s%s' % (p.prog, judged, said(p)))
+    return judged
+
+
+def goes_on(s, p, what):
+    """p has handled what came before: its picture moved on twice since, fitting each time, and it still runs."""
+    seen = []
+
+    def moved_on():
+        ok, counts, judged = s.judge(p)
+        check(ok and p.poll() is None, '%s after %s (exit %s):\n%s%s' % (p.prog, what, p.poll(), judged, said(p)))
+        seen.extend([counts] if not seen or sum(counts) > sum(seen[-1]) else [])
+        return len(seen) == 3
+    check(e2e.poll(moved_on, 20), '%s stands still after %s' % (p.prog, what))
+
+
+def ends(s, p, kind, limit):
+    code, took = s.end_under_load(p, ending(s, kind), limit)
+    print('%s %s: %d ms from the %s to the end, every core busy' % (s.runner, p.prog, took * 1000, kind))
+    check(code == 0, '%s did not end with 0 within %d s of the %s: %s\n%s' % (p.prog, limit, kind, code, said(p)))
+    left = s.left_behind(p)
+    check(not left, '%s left processes behind: %s' % (p.prog, left))
+
+
+def one_run(s, prog, kind):
+    """One start of prog: its picture, inputs that must not end it (a monitor off and on), idle priority, the end."""
+    native, (x, y) = s.runner == 'native', pointer(s)
+    s.run('xdotool', 'mousemove', x, y)
+    p = s.launch(prog)
+    check('cursor hidden' in fits(s, p, cursor=True), 'the pointer shows over ' + prog)
+    # Wherever the program takes its origin among these, every other lies within 2 pixels of it on each axis.
+    for dx, dy in ((-2, 0), (0, 2), (-2, 2)):
+        s.run('xdotool', 'mousemove', x + dx, y + dy)
+    s.run('xdotool', 'key', 'Shift_L')
+    goes_on(s, p, 'moves of 2 pixels and a bare Shift')
+    if native and len(s.monitors) > 1:  # DUMMY0, the left one, off and on again; the root keeps its size
+        s.run('xrandr', '--fb', '%dx%d' % tuple(max(m[i] + m[i + 2] for m in s.monitors) for i in (0, 1)), '--output',
+              'DUMMY0', '--off')
+        goes_on(s, p, 'a monitor turned off')
+        s.run('xrandr', '--output', 'DUMMY0', '--mode', '%dx%d' % s.monitors[1][:2], '--pos', '0x0', '--output',
+              'DUMMY1', '--pos', '%dx%d' % s.monitors[0][2:])
+        goes_on(s, p, 'the monitor turned on again')
+    if native:
+        policy = lambda: e2e.proc(p.pid, 'stat').rpartition(') ')[2].split()[38]  # field 41: 5 is SCHED_IDLE
+        check(e2e.poll(lambda: policy() == '5', 2), '%s not back at SCHED_IDLE: policy %s' % (prog, policy()))
+    ends(s, p, kind, 1)
+
+
+def trace_violations(logs, display):
+    """Calls in strace logs that change a file, open one for writing (bar /dev/null), take connections, or
+    reach anything but the X server's socket."""
+    x = re.compile(r'sun_path=@?"/tmp/\.X11-unix/X%s"' % display[1:])
+    calls = [call.strip() for name in logs for call in open(name)]
+    bad = [c for c in calls if CHANGES.match(c) or
+           (re.match(r'(open|openat2?)\(.*(O_WRONLY|O_RDWR|O_CREAT|O_TRUNC)|creat\(', c) and '"/dev/null"' not in c) or
+           (re.match(r'(connect|sendto|sendmsg)\(', c) and 'sa_family=' in c and not x.search(c))]
+    return bad + ([] if any(c.startswith('connect(') and x.search(c) for c in calls) else ['no connection to X traced'])
+
+
+def native_only(s, prog, kind):
+    """Without the right to raise its priority it still ends under load; traced, it writes nothing and reaches
+    nothing but its X server, which going away ends it with 0 and one line; with no display it ends at once."""
+    p = s.launch(prog, SETPRIV)
+    fits(s, p)
+    ends(s, p, kind, 10)
+    g = e2e.Session('native', [(640, 480, 0, 0)], '%s/gone-%s' % (s.work, prog))
+    try:
+        p = g.launch(prog, ['strace', '-ff', '-qq', '--seccomp-bpf', '-o', g.work + '/trace', '-e',
+                            'trace=%file,%network'])
+        fits(g, p)
+        g.x.terminate()
+        check(e2e.poll(lambda: p.poll() is not None, 4) and p.returncode == 0, '%s: exit %s' % (prog, p.returncode))
+        check(re.fullmatch(r'[^\n]*the display went away\n', said(p)), prog + ' said: ' + said(p))
+        bad = trace_violations(glob.glob(g.work + '/trace.*'), g.display)
+        check(not bad, '%s, traced:\n%s' % (prog, '\n'.join(bad)))
+    finally:
+        g.close()
+    env = {k: v for k, v in os.environ.items() if k not in ('DISPLAY', 'WAYLAND_DISPLAY')}
+    r = subprocess.run([s.exe(prog)], env=dict(env, ASAN_OPTIONS='detect_leaks=0'), capture_output=True, text=True,
+                       timeout=4)
+    check(r.returncode == 0 and 'no display' in r.stderr, '%s without a display: %s' % (prog, r))
+
+
+def wine_display_gone(s, prog):
+    """The X server going away leaves no process of the program's behind, nor Wine's desktop on that display."""
+    before = e2e.prefix_processes()
+    p = s.launch(prog)
+    fits(s, p)
+    s.x.terminate()
+    check(e2e.poll(lambda: p.poll() is not None, 10), prog + ' runs on without its display')
+    print('wine %s: exit code %s once the display went away' % (prog, p.returncode))
+    left = lambda: [pid for pid in e2e.prefix_processes() if pid not in before or 'explorer' in e2e.proc(pid, 'cmdline')]
+    check(e2e.poll(lambda: not left(), 10), 'left behind: %s' % [e2e.proc(pid, 'cmdline') for pid in left()])
+
+
+def main():
+    runner, layout, work = sys.argv[1:4]
+    s = e2e.Session(runner, e2e.LAYOUTS[layout], work)
+    try:
+        # Across the layouts each runner ends the programs with a button, the wheel, a key and a move.
+        kinds = {'one': ['button', 'wheel'], 'two': ['key', 'key' if runner == 'native' else 'move']}[layout]
+        for prog, kind in zip(['tiles', 'quads'], kinds):
+            one_run(s, prog, kind)
+        if layout == 'one' and runner == 'native':
+            for prog, kind in zip(['tiles', 'quads'], ['move', 'key']):
+                native_only(s, prog, kind)
+        if layout == 'one' and runner == 'wine':
+            wine_display_gone(s, 'tiles')
+    finally:
+        s.close()
+    print('%s %s: passed' % (runner, layout))
+
+
+if __name__ == '__main__':
+    main()
