@@ -12,8 +12,6 @@ if(TOVIX_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
                         -fno-omit-frame-pointer -O1)
     add_link_options(-fsanitize=address,undefined)
-    # The corpus runs are tests of this build directory, whether or not the project's tests are built.
-    enable_testing()
     # Comparison tracing calls into the fuzzer on every compare: in the port's per-pixel loops that
     # would cost most of the run for nothing the fuzzer can use.
     cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL
