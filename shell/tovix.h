@@ -36,6 +36,9 @@ struct MouseOriginRecord {
 extern MouseOriginRecord MouseOrigin;
 const int MOUSE_SLOP = 2;
 
+// The whole life of the program: start-up, the main loop, and the exit code WinMain returns.
+int RunCoverProgram(HINSTANCE hInstance, int nCmdShow);
+
 ATOM RegisterCoverClass(HINSTANCE hInstance);
 int CreateCoverWindow(HINSTANCE hInstance, int nCmdShow);
 LRESULT CALLBACK CoverWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

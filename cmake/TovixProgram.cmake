@@ -1,0 +1,23 @@
+# One program from the shell, its renderer and the renderer's hooks: natively, on the port with its
+# presenter; on Windows, the .exe and the .scr screen saver, each with a manifest (per-monitor DPI
+# awareness, so Windows never stretches the picture) and a version resource.
+function(tovix_program name hooks renderer description)
+    if(NOT WIN32)
+        add_executable(${name} ${hooks})
+        target_link_libraries(${name} PRIVATE tovix_shell ${renderer} winport_sdl)
+        return()
+    endif()
+    set(TOVIX_NAME ${name})
+    set(TOVIX_DESCRIPTION "${description}")
+    set(TOVIX_MANIFEST ${CMAKE_CURRENT_BINARY_DIR}/${name}.manifest)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/program.manifest.in ${TOVIX_MANIFEST} @ONLY)
+    foreach(kind exe scr)
+        set(TOVIX_FILE_NAME ${name}.${kind})
+        configure_file(${PROJECT_SOURCE_DIR}/cmake/program.rc.in ${CMAKE_CURRENT_BINARY_DIR}/${name}_${kind}.rc @ONLY)
+    endforeach()
+    add_executable(${name} WIN32 ${hooks} ${CMAKE_CURRENT_BINARY_DIR}/${name}_exe.rc)
+    target_link_libraries(${name} PRIVATE tovix_shell ${renderer})
+    add_executable(${name}_scr WIN32 ${hooks} ${CMAKE_CURRENT_BINARY_DIR}/${name}_scr.rc)
+    target_link_libraries(${name}_scr PRIVATE tovix_screensaver_shell ${renderer})
+    set_target_properties(${name}_scr PROPERTIES OUTPUT_NAME ${name} SUFFIX .scr)
+endfunction()
