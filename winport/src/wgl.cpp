@@ -63,7 +63,8 @@ struct PrimitiveTracker {
 };
 
 struct GlContext {
-    egl::Context egl = nullptr;
+    egl::Context egl = nullptr;  // made at the first GL call
+    bool failed = false;         // Mesa could not make it: GL does nothing in this context
     int pixelFormat = 0;
     bool madeCurrent = false;
     bool insidePrimitive = false;
@@ -78,8 +79,9 @@ struct GlContext {
 struct Binding {
     HGLRC context = nullptr;
     HDC dc = nullptr;
-    GlDrawable::Kind kind = GlDrawable::Kind::Window;
     const void *drawable = nullptr;
+    bool realized = false;     // ready for GL, which happens at the first GL call
+    bool window = false;       // a window's: there is no SwapBuffers, so its drawing is never seen
     Buffer *buffer = nullptr;  // the bound buffer while it is a bitmap's, whose drawing must come back
 };
 
@@ -469,9 +471,78 @@ void AddVertex(PrimitiveTracker &t, const WindowPoint &p)
     }
 }
 
+// Mesa is brought in here, at the first GL call of a binding, and not at wglCreateContext or
+// wglMakeCurrent: a program that never draws with GL never loads it, and a window's drawing, which
+// nothing ever shows, never needs it. What fails here fails as the call it was deferred from would
+// have: GL then does nothing, as with no context current.
+bool Realize(Binding &binding, GlContext &context)
+{
+    GlDrawable drawable;
+    if (context.failed || !ResolveGlDrawable(binding.dc, &drawable) || drawable.id != binding.drawable)
+        return false;
+    // Only a context's first drawable sets its viewport; later ones keep it, as on Windows.
+    if (!context.madeCurrent) {
+        context.viewportWidth = drawable.width;
+        context.viewportHeight = drawable.height;
+        context.madeCurrent = true;
+    }
+    binding.window = drawable.kind == GlDrawable::Kind::Window;
+    if (binding.window) {
+        binding.realized = true;
+        return true;
+    }
+    bool created = context.egl == nullptr;
+    if (created && (context.egl = egl::CreateContext()) == nullptr) {
+        context.failed = true;
+        return false;
+    }
+    Buffer *buffer = nullptr;
+    if (!egl::MakeCurrent(context.egl) || (buffer = BufferFor(context, drawable)) == nullptr)
+        return false;
+    // Bound first: catching up may read back what GL drew there before.
+    const egl::Functions &gl = egl::Gl();
+    gl.BindFramebuffer(egl::kFramebuffer, buffer->framebuffer);
+    if (!CatchUp(*buffer, *drawable.bitmap))
+        return false;
+    if (created)
+        gl.Viewport(0, 0, context.viewportWidth, context.viewportHeight);
+    binding.buffer = buffer;
+    binding.realized = true;
+    return true;
+}
+
+// GL as a window's context takes it: accepted, and gone.
+const egl::Functions &Discarding()
+{
+    static const egl::Functions discard = [] {
+        egl::Functions f;
+        f.ClearColor = [](egl::Float, egl::Float, egl::Float, egl::Float) {};
+        f.Clear = [](egl::Bitfield) {};
+        f.Ortho = [](egl::Double, egl::Double, egl::Double, egl::Double, egl::Double, egl::Double) {};
+        f.Color3f = [](egl::Float, egl::Float, egl::Float) {};
+        f.Begin = [](egl::Enum) {};
+        f.Vertex2f = [](egl::Float, egl::Float) {};
+        f.End = [] {};
+        f.Flush = [] {};
+        return f;
+    }();
+    return discard;
+}
+
 }  // namespace
 
-const egl::Functions *CurrentGl() { return CurrentContext() != nullptr ? &egl::Gl() : nullptr; }
+const egl::Functions *CurrentGl()
+{
+    GlState &state = State();
+    GlContext *context = CurrentContext();
+    if (context == nullptr)
+        return nullptr;
+    if (!state.current.realized && !Realize(state.current, *context)) {
+        Release();
+        return nullptr;
+    }
+    return state.current.window ? &Discarding() : &egl::Gl();
+}
 
 void BeforeDrawing()
 {
@@ -654,9 +725,6 @@ HGLRC WINAPI wglCreateContext(HDC hdc)
         return nullptr;
     auto context = std::make_unique<GlContext>();
     context->pixelFormat = *slot;
-    context->egl = egl::CreateContext();
-    if (context->egl == nullptr)
-        return nullptr;
     return static_cast<HGLRC>(State().contexts.Add(std::move(context)));
 }
 
@@ -679,32 +747,6 @@ BOOL WINAPI wglMakeCurrent(HDC hdc, HGLRC rc)
         Release();
         return FALSE;
     }
-
-    if (!egl::MakeCurrent(context->egl)) {
-        Release();
-        return FALSE;
-    }
-    state.current = Binding{};
-    Buffer *buffer = BufferFor(*context, drawable);
-    if (buffer == nullptr) {
-        Release();
-        return FALSE;
-    }
-    // Bound first: catching up may read back what GL drew there before.
-    const egl::Functions &gl = egl::Gl();
-    gl.BindFramebuffer(egl::kFramebuffer, buffer->framebuffer);
-    bool bitmap = drawable.kind == GlDrawable::Kind::Bitmap;
-    if (bitmap && !CatchUp(*buffer, *drawable.bitmap)) {
-        Release();
-        return FALSE;
-    }
-    // Only a context's first drawable sets its viewport; later ones keep it, as on Windows.
-    if (!context->madeCurrent) {
-        gl.Viewport(0, 0, drawable.width, drawable.height);
-        context->viewportWidth = drawable.width;
-        context->viewportHeight = drawable.height;
-        context->madeCurrent = true;
-    }
-    state.current = Binding{rc, hdc, drawable.kind, drawable.id, bitmap ? buffer : nullptr};
+    state.current = Binding{rc, hdc, drawable.id, false, false, nullptr};
     return TRUE;
 }
