@@ -75,20 +75,7 @@ void NoteWrite(const Target &target, const RECT &surfaceRect)
     AddDamage(surfaceRect);
 }
 
-void AddDamage(const RECT &surfaceRect)
-{
-    if (IsEmpty(surfaceRect))
-        return;
-    RECT &damage = Port().damage;
-    if (IsEmpty(damage)) {
-        damage = surfaceRect;
-    } else {
-        damage.left = std::min(damage.left, surfaceRect.left);
-        damage.top = std::min(damage.top, surfaceRect.top);
-        damage.right = std::max(damage.right, surfaceRect.right);
-        damage.bottom = std::max(damage.bottom, surfaceRect.bottom);
-    }
-}
+void AddDamage(const RECT &surfaceRect) { Port().damage.Add(surfaceRect); }
 
 bool ResolveGlDrawable(HDC hdc, GlDrawable *drawable)
 {

@@ -25,7 +25,7 @@ HMONITOR MonitorHandle(size_t index)
 
 }  // namespace
 
-bool SetLayout(const std::vector<MonitorSpec> &monitors)
+bool SetLayout(const std::vector<MonitorSpec> &monitors, const FramebufferMemory &memory)
 {
     if (monitors.empty())
         return false;
@@ -43,16 +43,24 @@ bool SetLayout(const std::vector<MonitorSpec> &monitors)
         return false;
 
     PortState &port = Port();
-    try {
-        port.framebuffer.assign(static_cast<size_t>(pixels), 0);
-    } catch (const std::bad_alloc &) {
-        return false;
+    FramebufferStore &store = port.framebuffer;
+    store = FramebufferStore{};
+    store.count = static_cast<size_t>(pixels);
+    store.pixels = memory ? memory(bounds.right - bounds.left, bounds.bottom - bounds.top) : nullptr;
+    if (store.pixels == nullptr) {
+        try {
+            store.owned.assign(store.count, 0);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        store.pixels = store.owned.data();
     }
     port.monitors.clear();
     for (const MonitorSpec &m : monitors)
         port.monitors.push_back(Monitor{m.rect});
     port.virtualScreen = bounds;
-    port.damage = RECT{0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top};
+    port.damage.Clear();
+    port.damage.Add(RECT{0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top});
     return true;
 }
 
@@ -60,7 +68,7 @@ Surface Framebuffer()
 {
     PortState &port = Port();
     const RECT &v = port.virtualScreen;
-    return Surface{port.framebuffer.data(), v.right - v.left, v.bottom - v.top, false};
+    return Surface{port.framebuffer.pixels, v.right - v.left, v.bottom - v.top, false};
 }
 
 }  // namespace winport::detail

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <map>
 #include <new>
 #include <string>
@@ -304,11 +305,19 @@ struct CopyCounts {
     uint64_t uploaded = 0;  // pixels bitmaps gave to GL
 };
 
+// The framebuffer's pixels, top-down over the virtual screen: the port's own, or memory a presenter
+// shares with the display server.
+struct FramebufferStore {
+    PixelStore owned{};
+    uint32_t *pixels = nullptr;
+    size_t count = 0;
+};
+
 struct PortState {
     std::vector<Monitor> monitors;
     RECT virtualScreen{};
-    PixelStore framebuffer;             // top-down, covers virtualScreen
-    RECT damage{};                      // framebuffer pixels changed since a presenter last looked
+    FramebufferStore framebuffer;
+    RectList damage;  // framebuffer pixels changed since a presenter last looked
     ScreenMirror mirror;
     std::vector<RECT> blitParts;  // kept to spare an allocation per copy
     bool fastPaths = true;        // off: every copy moves all its pixels (tests compare the two)
@@ -364,8 +373,10 @@ void NoteWrite(const Target &target, const RECT &surfaceRect);
 // Adds framebuffer pixels to the damage a presenter shows, and nothing more.
 void AddDamage(const RECT &surfaceRect);
 
+// Black memory for a framebuffer of width x height pixels, rows packed, or null: then the port uses its own.
+using FramebufferMemory = std::function<uint32_t *(int width, int height)>;
 // Lays the monitors out and makes a black framebuffer for them; false for an unusable layout.
-bool SetLayout(const std::vector<MonitorSpec> &monitors);
+bool SetLayout(const std::vector<MonitorSpec> &monitors, const FramebufferMemory &memory = nullptr);
 Surface Framebuffer();
 HDC NewDc(const Dc &dc);
 Window *FindWindow(HWND hwnd);

@@ -1,5 +1,6 @@
-// The SDL2 presenter. The framebuffer plays video memory and this plays scan-out: only damaged
-// pixels are uploaded, at most once per display refresh, on the message-retrieval thread.
+// The SDL2 presenter. The framebuffer plays video memory and the X server's copy from it plays
+// scan-out: only damaged rectangles are shown, at most once per display refresh, on the
+// message-retrieval thread.
 #include "present_sdl.h"
 
 #include <SDL2/SDL_syswm.h>
@@ -81,33 +82,19 @@ bool SdlHost::Start(std::string *reason)
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // The desktop's own screen saver is none of our business, as on Windows.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-    // Plain X11 shared-memory images: no GL context of SDL's beside the port's own.
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    if (SDL_Init(0) != 0) {
-        *reason = std::string("cannot start SDL: ") + SDL_GetError();
+    // An X display only: the pixels go to the server through the scan-out. A Wayland session runs
+    // X programs through Xwayland.
+    if (std::getenv("DISPLAY") == nullptr || *std::getenv("DISPLAY") == '\0') {
+        *reason = "no display (DISPLAY is not set)";
         return false;
     }
-    // Only drivers that show something: SDL's offscreen driver would run invisibly forever.
-    std::string tried;
-    const char *drivers[] = {std::getenv("WAYLAND_DISPLAY") != nullptr ? "wayland" : nullptr,
-                             std::getenv("DISPLAY") != nullptr ? "x11" : nullptr};
-    bool started = false;
-    for (const char *driver : drivers) {
-        if (driver == nullptr || started)
-            continue;
-        started = SDL_VideoInit(driver) == 0;
-        if (!started)
-            tried += std::string(tried.empty() ? "" : "; ") + driver + ": " + SDL_GetError();
-    }
-    if (!started) {
-        *reason = tried.empty() ? "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)" : "no display: " + tried;
+    if (SDL_Init(0) != 0 || SDL_VideoInit("x11") != 0) {
+        *reason = std::string("no display: ") + SDL_GetError();
         SDL_Quit();
         return false;
     }
-    if (std::string(SDL_GetCurrentVideoDriver()) == "x11") {
-        XSetIOErrorHandler(DisplayLost);
-        XSetErrorHandler(IgnoreError);
-    }
+    XSetIOErrorHandler(DisplayLost);
+    XSetErrorHandler(IgnoreError);
 
     int count = SDL_GetNumVideoDisplays();
     if (count <= 0) {
@@ -132,8 +119,13 @@ bool SdlHost::Start(std::string *reason)
         if (SDL_GetCurrentDisplayMode(i, &mode) == 0 && mode.refresh_rate > refresh)
             refresh = mode.refresh_rate;
     }
-    if (layout.empty() || !SetLayout(layout)) {
-        *reason = "the display's monitors cannot be covered";
+    display_ = XOpenDisplay(nullptr);
+    bool shown = display_ != nullptr && !layout.empty() && SetLayout(layout, [this](int width, int height) {
+        return scanout_.Open(display_, width, height) ? scanout_.Pixels() : nullptr;
+    });
+    if (!shown || scanout_.Pixels() != Framebuffer().pixels) {
+        *reason = display_ == nullptr ? "cannot connect to the display"
+                                      : "the display's monitors cannot be covered (it needs 24-bit colour)";
         SDL_Quit();
         return false;
     }
@@ -227,18 +219,19 @@ void SdlHost::EndBoostOnceInputIsHandled()
 
 void SdlHost::OpenWindows()
 {
-    Surface fb = Framebuffer();
-    framebuffer_ = SDL_CreateRGBSurfaceWithFormatFrom(fb.pixels, fb.width, fb.height, 32, fb.width * 4,
-                                                      SDL_PIXELFORMAT_RGB888);
     for (Output &output : outputs_) {
         output.window = SDL_CreateWindow("Tovix", output.bounds.x, output.bounds.y, output.bounds.w, output.bounds.h,
                                          SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR |
                                              SDL_WINDOW_FULLSCREEN_DESKTOP);
-        if (output.window == nullptr)
+        SDL_SysWMinfo info;
+        SDL_VERSION(&info.version);
+        if (output.window != nullptr && SDL_GetWindowWMInfo(output.window, &info))
+            output.xWindow = info.info.x11.window;
+        else
             std::fprintf(stderr, "%s: cannot cover a monitor: %s\n", g_programName, SDL_GetError());
     }
-    RECT &damage = Port().damage;
-    damage = RECT{0, 0, fb.width, fb.height};
+    windowsOpen_ = true;
+    ShowAll();
     ApplyGrab();
     SDL_ShowCursor(cursorVisible_ ? SDL_ENABLE : SDL_DISABLE);
     Present();
@@ -251,21 +244,24 @@ void SdlHost::CloseWindows()
     for (Output &output : outputs_) {
         if (output.window != nullptr)
             SDL_DestroyWindow(output.window);
-        output.window = nullptr;
+        output = Output{nullptr, 0, output.monitor, output.bounds};
     }
-    if (framebuffer_ != nullptr)
-        SDL_FreeSurface(framebuffer_);
-    framebuffer_ = nullptr;
+    windowsOpen_ = false;
+}
+
+void SdlHost::ShowAll()
+{
+    const Surface fb = Framebuffer();
+    Port().damage.Add(RECT{0, 0, fb.width, fb.height});
 }
 
 void SdlHost::WindowsChanged()
 {
     bool anyVisible = false;
     Port().windows.ForEach([&](void *, const Window &w) { anyVisible = anyVisible || w.visible; });
-    bool open = framebuffer_ != nullptr;
-    if (anyVisible && !open)
+    if (anyVisible && !windowsOpen_)
         OpenWindows();
-    else if (!anyVisible && open)
+    else if (!anyVisible && windowsOpen_)
         CloseWindows();
 }
 
@@ -363,7 +359,7 @@ void SdlHost::TakeEvent(const SDL_Event &event)
         if (event.window.event == SDL_WINDOWEVENT_CLOSE)
             RequestClose(Port().focus);
         else if (event.window.event == SDL_WINDOWEVENT_EXPOSED || event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
-            Port().damage = RECT{0, 0, Framebuffer().width, Framebuffer().height};
+            ShowAll();
         break;
     case SDL_QUIT:
         RequestClose(Port().focus);
@@ -383,27 +379,22 @@ void SdlHost::TakeEvents()
 
 void SdlHost::Present()
 {
-    RECT &damage = Port().damage;
-    if (framebuffer_ == nullptr || IsEmpty(damage))
+    RectList &damage = Port().damage;
+    if (!windowsOpen_ || damage.Empty())
         return;
     const RECT &v = Port().virtualScreen;
-    for (Output &output : outputs_) {
-        if (output.window == nullptr)
+    for (const Output &output : outputs_) {
+        if (output.xWindow == 0)
             continue;
         RECT local = Offset(output.monitor, -static_cast<int64_t>(v.left), -static_cast<int64_t>(v.top));
-        RECT part = Intersect(damage, local);
-        if (IsEmpty(part))
-            continue;
-        SDL_Surface *surface = SDL_GetWindowSurface(output.window);
-        if (surface == nullptr)
-            continue;
-        SDL_Rect from{part.left, part.top, part.right - part.left, part.bottom - part.top};
-        SDL_Rect to{part.left - local.left, part.top - local.top, from.w, from.h};
-        SDL_Rect shown = to;
-        SDL_BlitSurface(framebuffer_, &from, surface, &to);
-        SDL_UpdateWindowSurfaceRects(output.window, &shown, 1);
+        for (const RECT &rect : damage.Rects()) {
+            RECT part = Intersect(rect, local);
+            if (!IsEmpty(part))
+                scanout_.Put(output.xWindow, part, part.left - local.left, part.top - local.top);
+        }
     }
-    damage = RECT{};
+    XFlush(display_);
+    damage.Clear();
     lastPresent_ = SDL_GetPerformanceCounter();
 }
 

@@ -1,5 +1,6 @@
-// The presenter: shows the desktop's framebuffer on a real display through SDL2 and turns the
-// display's input into the desktop's hardware input.
+// The presenter: covers each monitor of an X display with a window of SDL2's, shows the desktop's
+// framebuffer in them through an X11 scan-out, and turns the display's input into the desktop's
+// hardware input.
 #ifndef WINPORT_PRESENT_SDL_H
 #define WINPORT_PRESENT_SDL_H
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "port.h"
+#include "x11_scanout.h"
 
 namespace winport::detail {
 
@@ -34,12 +36,14 @@ public:
 private:
     struct Output {
         SDL_Window *window = nullptr;
+        ::Window xWindow = 0;
         RECT monitor{};     // virtual-screen coordinates
         SDL_Rect bounds{};  // the display's own coordinates
     };
 
     void OpenWindows();
     void CloseWindows();
+    void ShowAll();
     void ApplyGrab();
     void TakeEvents();
     void TakeEvent(const SDL_Event &event);
@@ -52,7 +56,9 @@ private:
     void EndBoostOnceInputIsHandled();
 
     std::vector<Output> outputs_;
-    SDL_Surface *framebuffer_ = nullptr;
+    Display *display_ = nullptr;  // the scan-out's own connection
+    X11Scanout scanout_;
+    bool windowsOpen_ = false;
     Uint64 refreshTicks_ = 0;
     Uint64 lastPresent_ = 0;
     Uint64 lastPump_ = 0;

@@ -14,9 +14,9 @@ bool ResetDesktop(const std::vector<MonitorSpec> &monitors)
 {
     ResetGl();
     PortState &port = Port();
-    Host *host = port.host;
-    port = PortState{};
-    port.host = host;
+    PortState fresh;
+    fresh.host = port.host;
+    std::swap(port, fresh);
     // Give the thread back its ordinary scheduling if a program made it idle.
     sched_param param{};
     sched_setscheduler(0, SCHED_OTHER, &param);
@@ -58,20 +58,20 @@ COLORREF BitmapPixel(HBITMAP handle, int x, int y)
 
 std::vector<COLORREF> ScreenPixels()
 {
-    const PixelStore &framebuffer = Port().framebuffer;
-    std::vector<COLORREF> result(framebuffer.size());
-    std::transform(framebuffer.begin(), framebuffer.end(), result.begin(), ColorFromPixel);
+    const FramebufferStore &framebuffer = Port().framebuffer;
+    std::vector<COLORREF> result(framebuffer.count);
+    std::transform(framebuffer.pixels, framebuffer.pixels + framebuffer.count, result.begin(), ColorFromPixel);
     return result;
 }
 
-RECT TakeScreenDamage()
+std::vector<RECT> TakeScreenDamage()
 {
     PortState &port = Port();
-    RECT damage = port.damage;
-    port.damage = RECT{};
-    if (IsEmpty(damage))
-        return RECT{};
-    return Offset(damage, port.virtualScreen.left, port.virtualScreen.top);
+    std::vector<RECT> damage;
+    for (const RECT &r : port.damage.Rects())
+        damage.push_back(Offset(r, port.virtualScreen.left, port.virtualScreen.top));
+    port.damage.Clear();
+    return damage;
 }
 
 void SetFastPaths(bool on)

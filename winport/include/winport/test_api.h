@@ -33,9 +33,9 @@ COLORREF BitmapPixel(HBITMAP bitmap, int x, int y);
 
 // Every pixel of the virtual screen, rows from the top, as ScreenPixel gives them.
 std::vector<COLORREF> ScreenPixels();
-// The part of the virtual screen (virtual-screen coordinates) that may have changed since the last
-// call, or since a presenter last showed it; empty when nothing did.
-RECT TakeScreenDamage();
+// The parts of the virtual screen (virtual-screen coordinates) that may have changed since the last
+// call, or since a presenter last showed them: a few rectangles, none when nothing did.
+std::vector<RECT> TakeScreenDamage();
 
 // Copies of a bitmap to the screen move only what changed in it, and GL moves only what it drew.
 // Off, every copy moves all its pixels: the plain way, to compare the fast ways against.
