@@ -3,6 +3,8 @@
 // message-retrieval thread.
 #include "present_sdl.h"
 
+#include "x11_session.h"
+
 #include <SDL2/SDL_syswm.h>
 #include <X11/Xlib.h>
 #include <fcntl.h>
@@ -18,19 +20,6 @@
 namespace winport::detail {
 
 namespace {
-
-const char *g_programName = "tovix";
-
-// Xlib ends the process when the server goes away; end it our way: one line and exit code 0.
-int DisplayLost(Display *)
-{
-    std::fprintf(stderr, "%s: the display went away\n", g_programName);
-    std::fflush(stderr);
-    _exit(0);
-}
-
-// A refused request (a grab the server would not give, say) is no reason to end the program.
-int IgnoreError(Display *, XErrorEvent *) { return 0; }
 
 WORD VirtualKeyFor(SDL_Keycode sym)
 {
@@ -93,8 +82,7 @@ bool SdlHost::Start(std::string *reason)
         SDL_Quit();
         return false;
     }
-    XSetIOErrorHandler(DisplayLost);
-    XSetErrorHandler(IgnoreError);
+    HandleXErrorsQuietly();
 
     int count = SDL_GetNumVideoDisplays();
     if (count <= 0) {
@@ -121,7 +109,8 @@ bool SdlHost::Start(std::string *reason)
     }
     display_ = XOpenDisplay(nullptr);
     bool shown = display_ != nullptr && !layout.empty() && SetLayout(layout, [this](int width, int height) {
-        return scanout_.Open(display_, width, height) ? scanout_.Pixels() : nullptr;
+        // The windows are made later, of the root's visual.
+        return scanout_.Open(display_, DefaultRootWindow(display_), width, height) ? scanout_.Pixels() : nullptr;
     });
     if (!shown || scanout_.Pixels() != Framebuffer().pixels) {
         *reason = display_ == nullptr ? "cannot connect to the display"
@@ -228,7 +217,7 @@ void SdlHost::OpenWindows()
         if (output.window != nullptr && SDL_GetWindowWMInfo(output.window, &info))
             output.xWindow = info.info.x11.window;
         else
-            std::fprintf(stderr, "%s: cannot cover a monitor: %s\n", g_programName, SDL_GetError());
+            std::fprintf(stderr, "tovix: cannot cover a monitor: %s\n", SDL_GetError());
     }
     windowsOpen_ = true;
     ShowAll();
@@ -379,22 +368,14 @@ void SdlHost::TakeEvents()
 
 void SdlHost::Present()
 {
-    RectList &damage = Port().damage;
-    if (!windowsOpen_ || damage.Empty())
+    if (!windowsOpen_)
         return;
+    std::vector<ScanoutWindow> shown;
     const RECT &v = Port().virtualScreen;
-    for (const Output &output : outputs_) {
-        if (output.xWindow == 0)
-            continue;
-        RECT local = Offset(output.monitor, -static_cast<int64_t>(v.left), -static_cast<int64_t>(v.top));
-        for (const RECT &rect : damage.Rects()) {
-            RECT part = Intersect(rect, local);
-            if (!IsEmpty(part))
-                scanout_.Put(output.xWindow, part, part.left - local.left, part.top - local.top);
-        }
-    }
-    XFlush(display_);
-    damage.Clear();
+    for (const Output &output : outputs_)
+        if (output.xWindow != 0)
+            shown.push_back({output.xWindow, Offset(output.monitor, -static_cast<int64_t>(v.left), -static_cast<int64_t>(v.top))});
+    scanout_.ShowDamage(shown);
     lastPresent_ = SDL_GetPerformanceCounter();
 }
 
@@ -420,7 +401,5 @@ bool SdlHost::WaitForInput()
     TakeEvents();
     return true;
 }
-
-void SetProgramName(const char *name) { g_programName = name; }
 
 }  // namespace winport::detail

@@ -78,9 +78,6 @@ private:
     std::atomic<bool> boosted_{false};
 };
 
-// Names the program in the one-line reasons it gives when it has to end.
-void SetProgramName(const char *name);
-
 }  // namespace winport::detail
 
 #endif

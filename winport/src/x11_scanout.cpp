@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "port.h"
+
 namespace winport::detail {
 
 namespace {
@@ -18,15 +20,17 @@ int NoteRefusal(Display *, XErrorEvent *)
 
 }  // namespace
 
-bool X11Scanout::Open(Display *display, int width, int height)
+bool X11Scanout::Open(Display *display, ::Window like, int width, int height)
 {
     display_ = display;
-    const int screen = DefaultScreen(display);
-    Visual *visual = DefaultVisual(display, screen);
-    if (DefaultDepth(display, screen) != 24 || visual->red_mask != 0xFF0000 || visual->green_mask != 0xFF00 ||
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, like, &attributes))
+        return false;
+    Visual *visual = attributes.visual;
+    if (attributes.depth != 24 || visual->red_mask != 0xFF0000 || visual->green_mask != 0xFF00 ||
         visual->blue_mask != 0xFF)
         return false;
-    gc_ = XCreateGC(display, RootWindow(display, screen), 0, nullptr);
+    gc_ = XCreateGC(display, like, 0, nullptr);
     if (OpenShared(visual, width, height))
         return true;
     void *pixels = std::calloc(static_cast<size_t>(width) * static_cast<size_t>(height), 4);
@@ -73,6 +77,19 @@ bool X11Scanout::OpenShared(Visual *visual, int width, int height)
     XDestroyImage(image_);
     image_ = nullptr;
     return false;
+}
+
+void X11Scanout::ShowDamage(const std::vector<ScanoutWindow> &windows) const
+{
+    RectList &damage = Port().damage;
+    for (const ScanoutWindow &w : windows)
+        for (const RECT &rect : damage.Rects()) {
+            RECT part = Intersect(rect, w.area);
+            if (!IsEmpty(part))
+                Put(w.window, part, part.left - w.area.left, part.top - w.area.top);
+        }
+    XFlush(display_);
+    damage.Clear();
 }
 
 void X11Scanout::Put(::Window window, const RECT &part, int x, int y) const
