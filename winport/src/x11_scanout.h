@@ -1,7 +1,8 @@
-// Scan-out to X windows. The framebuffer is the pixel memory of an X image that the server reads
-// itself (MIT-SHM), so showing what changed costs this process no copy, only a request naming each
-// rectangle. Where the server cannot share memory (a remote display) the same image travels in
-// the requests instead.
+// Scan-out to X windows. The framebuffer is the memory of a pixmap that the X server reads itself
+// (MIT-SHM), so showing what changed costs this process no copy: per window and refresh, one
+// request copies exactly the changed rectangles, clipped to them, so no other client ever sees
+// half a refresh. Where the server cannot share memory (a remote display) the changed rectangles
+// first travel into a pixmap of the server's, and are shown from there the same way.
 #ifndef WINPORT_X11_SCANOUT_H
 #define WINPORT_X11_SCANOUT_H
 
@@ -24,23 +25,24 @@ struct ScanoutWindow {
 // Lives as long as the process: the server lets go of the segment when the connection closes.
 class X11Scanout {
 public:
-    // Makes a black image of width x height for windows like `like`, of its visual and depth. False
-    // when those do not keep pixels as the framebuffer does (24-bit 0xRRGGBB), or memory is short.
+    // Makes a black framebuffer of width x height for windows like `like`, of its visual and depth.
+    // False when those do not keep pixels as the framebuffer does (24-bit 0xRRGGBB), or memory is short.
     bool Open(Display *display, ::Window like, int width, int height);
     uint32_t *Pixels() const { return image_ != nullptr ? reinterpret_cast<uint32_t *>(image_->data) : nullptr; }
-    bool Shared() const { return shared_; }
     // Shows what changed in the framebuffer since the last call in the windows that show it.
-    void ShowDamage(const std::vector<ScanoutWindow> &windows) const;
+    void ShowDamage(const std::vector<ScanoutWindow> &windows);
 
 private:
-    void Put(::Window window, const RECT &part, int x, int y) const;
-    bool OpenShared(Visual *visual, int width, int height);
+    bool OpenShared(::Window like, Visual *visual, int width, int height);
 
     Display *display_ = nullptr;
-    GC gc_ = nullptr;
+    GC copy_ = nullptr;    // clipped to what changed
+    GC upload_ = nullptr;  // not clipped
     XImage *image_ = nullptr;
     XShmSegmentInfo segment_{};
     bool shared_ = false;
+    Pixmap source_ = 0;  // the framebuffer as the server sees it
+    std::vector<XRectangle> clip_;
 };
 
 }  // namespace winport::detail
