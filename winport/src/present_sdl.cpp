@@ -254,13 +254,13 @@ void SdlHost::WindowsChanged()
         CloseWindows();
 }
 
+// The keyboard only. The windows cover every monitor, so the pointer is over one of them wherever
+// it goes; a pointer grab would confine it to the primary's window and so make it jump there from
+// another monitor, a move of hundreds of pixels that ends the program at once.
 void SdlHost::ApplyGrab()
 {
-    if (outputs_.empty() || outputs_.front().window == nullptr)
-        return;
-    SDL_Window *window = outputs_.front().window;
-    SDL_SetWindowMouseGrab(window, captured_ ? SDL_TRUE : SDL_FALSE);
-    SDL_SetWindowKeyboardGrab(window, captured_ ? SDL_TRUE : SDL_FALSE);
+    if (!outputs_.empty() && outputs_.front().window != nullptr)
+        SDL_SetWindowKeyboardGrab(outputs_.front().window, captured_ ? SDL_TRUE : SDL_FALSE);
 }
 
 void SdlHost::CaptureChanged(bool captured)
