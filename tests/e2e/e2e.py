@@ -96,6 +96,10 @@ class Session:
 
     def __init__(self, runner, monitors, work):
         self.runner, self.monitors, self.work, self.children, self.guard = runner, monitors, work, [], None
+        # A native program's framebuffer is the memory the X server copies from, while the program draws on.
+        # On one processor with a real-time server, the program never draws while the server copies or
+        # captures, so a capture shows one moment, as a display that waits for each frame would.
+        self.pin = ['taskset', '-c', '0'] if runner == 'native' else []
         shutil.rmtree(work, ignore_errors=True)  # no logs, traces or captures of an earlier run
         os.makedirs(work)
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):  # cleans up on the way out
@@ -107,8 +111,10 @@ class Session:
                 f.write(xorg_conf(monitors))
             argv = ['/usr/lib/xorg/Xorg', '-config', f.name, '-configdir', work + '/none', '-logfile',
                     work + '/xorg.log', '-novtswitch', '-sharevts']
+            # Natively, the presenter's other path too: without shared memory the pixels go in the requests.
+            argv += ['-extension', 'MIT-SHM'] * (runner == 'native')
         with open(work + '/x.log', 'w') as log:
-            self.x = spawn(argv + ['-displayfd', str(write), '-nolisten', 'tcp', '-noreset'], pass_fds=[write],
+            self.x = spawn(['chrt', '-f', '1'] * bool(self.pin) + self.pin + argv + ['-displayfd', str(write), '-nolisten', 'tcp', '-noreset'], pass_fds=[write],
                            stdout=log, stderr=log)
         os.close(write)
         with os.fdopen(read) as f:
@@ -158,7 +164,7 @@ class Session:
     def launch(self, prog, wrapper=()):
         """Starts prog (tiles or quads); p.log keeps what it writes."""
         env = dict(os.environ, ASAN_OPTIONS='detect_leaks=0')  # leaks would turn the exit code; not ours to judge
-        argv = list(wrapper) + [self.exe(prog)]
+        argv = self.pin + list(wrapper) + [self.exe(prog)]
         if self.runner == 'wine':
             env, argv = wine_env(), [os.environ['TOVIX_WINE64'], self.exe(prog)]
         log = '%s/%s-%d.log' % (self.work, prog, len(self.children))

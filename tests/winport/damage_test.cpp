@@ -1,5 +1,6 @@
 // The fast paths (copies that move only what changed, GL readbacks of only what GL drew) must leave
 // exactly what plain whole copies leave, and the damage must cover every pixel that changed.
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -41,13 +42,14 @@ public:
         POINT origin = w == 0 ? POINT{0, 0} : w == 1 ? POINT{v_.left, v_.top} : POINT{small_.left, small_.top};
         Draw(dc, v_.left - origin.x, v_.top - origin.y);
         ReleaseDC(windows_[w], dc);
-        RECT damage = winport::TakeScreenDamage();
+        const std::vector<RECT> damage = winport::TakeScreenDamage();
         std::vector<COLORREF> now = winport::ScreenPixels();
         size_t i = 0, outside = 0;
         for (LONG y = v_.top; y < v_.bottom; ++y)
             for (LONG x = v_.left; x < v_.right; ++x, ++i)
-                outside += now[i] != shown_[i] &&
-                           (x < damage.left || x >= damage.right || y < damage.top || y >= damage.bottom);
+                outside += now[i] != shown_[i] && std::none_of(damage.begin(), damage.end(), [&](const RECT &d) {
+                               return x >= d.left && x < d.right && y >= d.top && y < d.bottom;
+                           });
         EXPECT_EQ(outside, 0u) << "pixels changed outside the damage";
         shown_ = now;
         now.insert(now.end(), frame_.bits, frame_.bits + frame_.pixels);
