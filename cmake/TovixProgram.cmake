@@ -14,6 +14,8 @@ function(tovix_program name hooks renderer description)
     foreach(kind exe scr)
         set(TOVIX_FILE_NAME ${name}.${kind})
         configure_file(${PROJECT_SOURCE_DIR}/cmake/program.rc.in ${CMAKE_CURRENT_BINARY_DIR}/${name}_${kind}.rc @ONLY)
+        # windres reads the manifest, which the build would not know to track.
+        set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/${name}_${kind}.rc PROPERTIES OBJECT_DEPENDS ${TOVIX_MANIFEST})
     endforeach()
     add_executable(${name} WIN32 ${hooks} ${CMAKE_CURRENT_BINARY_DIR}/${name}_exe.rc)
     target_link_libraries(${name} PRIVATE tovix_shell ${renderer})

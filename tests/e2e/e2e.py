@@ -67,6 +67,9 @@ def make_prefix():
     env = {k: v for k, v in wine_env().items() if k not in ('DISPLAY', 'WAYLAND_DISPLAY')}
     subprocess.run([os.environ['TOVIX_WINE64'], 'wineboot', '--init'], env=env, timeout=300, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # A 150% display (144 dpi), where Windows would stretch the picture of a program not DPI-aware.
+    subprocess.run([os.environ['TOVIX_WINE64'], 'reg', 'add', 'HKCU\\Control Panel\\Desktop', '/v', 'LogPixels',
+                    '/t', 'REG_DWORD', '/d', '144', '/f'], env=env, timeout=60, check=True, stdout=subprocess.DEVNULL)
     # wineboot returns before the prefix's services have written everything out.
     subprocess.run([os.environ['TOVIX_WINESERVER'], '-w'], env=env, timeout=120)
     if not os.path.exists(prefix + '/system.reg'):
@@ -161,12 +164,13 @@ class Session:
     def exe(self, prog):
         return os.environ[('TOVIX_%s' if self.runner == 'native' else 'TOVIX_%s_EXE') % prog.upper()]
 
-    def launch(self, prog, wrapper=()):
-        """Starts prog (tiles or quads); p.log keeps what it writes."""
-        env = dict(os.environ, ASAN_OPTIONS='detect_leaks=0')  # leaks would turn the exit code; not ours to judge
-        argv = self.pin + list(wrapper) + [self.exe(prog)]
+    def launch(self, prog, wrapper=(), args=(), exe=None, **extra):
+        """Starts prog (tiles or quads), or another file of it; p.log keeps what it writes."""
+        exe = [exe or self.exe(prog)] + list(args)
+        env = dict(os.environ, ASAN_OPTIONS='detect_leaks=0', **extra)  # leaks would turn the exit code: not ours
+        argv = self.pin + list(wrapper) + exe
         if self.runner == 'wine':
-            env, argv = wine_env(), [os.environ['TOVIX_WINE64'], self.exe(prog)]
+            env, argv = wine_env(**extra), [os.environ['TOVIX_WINE64']] + exe
         log = '%s/%s-%d.log' % (self.work, prog, len(self.children))
         with open(log, 'w') as out:
             p = spawn(argv, env=dict(env, DISPLAY=self.display), stdout=out, stderr=out)
