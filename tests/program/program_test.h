@@ -4,10 +4,14 @@
 #ifndef TOVIX_TESTS_PROGRAM_PROGRAM_TEST_H
 #define TOVIX_TESTS_PROGRAM_PROGRAM_TEST_H
 
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,14 +29,13 @@ struct NamedLayout {
     const char *name;
     Layout monitors;
     DWORD clock;  // tovixtiles' colour phase turns with it; the largest value is past 2^31
-    bool touching;  // tiles reach across into a neighbouring monitor
 };
 inline void PrintTo(const NamedLayout &l, std::ostream *os) { *os << l.name; }
 inline const NamedLayout kLayouts[] = {
-    {"OneMonitor", {{{0, 0, 320, 240}}}, 0, false},
-    {"LeftOfPrimary", {{{0, 0, 320, 240}}, {{-200, 0, 0, 150}}}, 13000, true},
-    {"AbovePrimary", {{{0, 0, 320, 240}}, {{40, -150, 240, 0}}}, 7000, true},
-    {"WithGap", {{{0, 0, 320, 240}}, {{400, 60, 600, 210}}}, 0xFFFFFFFFu, false},
+    {"OneMonitor", {{{0, 0, 320, 240}}}, 0},
+    {"LeftOfPrimary", {{{0, 0, 320, 240}}, {{-200, 0, 0, 150}}}, 13000},
+    {"AbovePrimary", {{{0, 0, 320, 240}}, {{40, -150, 240, 0}}}, 7000},
+    {"WithGap", {{{0, 0, 320, 240}}, {{400, 60, 600, 210}}}, 0xFFFFFFFFu},
 };
 inline const NamedLayout &LeftOfPrimary() { return kLayouts[1]; }
 
@@ -90,10 +93,9 @@ inline ::testing::AssertionResult ScreenShows(Picture expected, int tolerance = 
 
 // tovixtiles after `paints` paints: the first inside window creation, then the blackout, then one
 // per message retrieval. `lost(paint, monitor)` marks tiles a failed call kept off the screen,
-// `blackedOut(monitor)` the monitors the blackout reached. *crossings counts tiles that reach
-// another monitor, where they must not paint.
+// `blackedOut(monitor)` the monitors the blackout reached.
 inline Picture TilesPicture(long paints, DWORD clock, const std::function<bool(long, size_t)> &lost = nullptr,
-                            const std::function<bool(size_t)> &blackedOut = nullptr, int *crossings = nullptr)
+                            const std::function<bool(size_t)> &blackedOut = nullptr)
 {
     Picture p;
     const std::vector<model::Rect> monitors = Monitors();
@@ -103,8 +105,6 @@ inline Picture TilesPicture(long paints, DWORD clock, const std::function<bool(l
             const model::Tile t = model::NextTile(rng, monitors[m], p.area, clock);
             if (!lost || !lost(paint, m))
                 p.Fill(model::Clip(t.rect, monitors[m]), t.colour);
-            for (size_t other = 0; crossings != nullptr && other < monitors.size(); ++other)
-                *crossings += other != m && !model::Empty(model::Clip(t.rect, monitors[other])) ? 1 : 0;
         }
         for (size_t m = 0; paint == 0 && m < monitors.size(); ++m)
             if (!blackedOut || blackedOut(m))
@@ -175,6 +175,44 @@ inline int RunProgram(long end, const std::function<void(long)> &each = nullptr)
     });
     char commandLine[] = "";
     return WinMain(NULL, NULL, commandLine, SW_SHOWNORMAL);
+}
+
+// What a long run must not grow: resident memory (KiB), descriptors, GDI objects and DCs held.
+inline std::vector<long> Usage()
+{
+    long pages = 0, resident = 0, fds = -2;  // . and ..
+    if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+        resident = std::fscanf(f, "%ld %ld", &pages, &resident) == 2 ? resident * sysconf(_SC_PAGESIZE) / 1024 : 0;
+        std::fclose(f);
+    }
+    if (DIR *d = opendir("/proc/self/fd")) {
+        while (readdir(d) != nullptr)
+            ++fds;
+        closedir(d);
+    }
+    return {resident, fds, winport::LiveGdiObjects(), winport::OutstandingDCs()};
+}
+
+// Runs the program on two monitors for `retrievals` (TOVIX_SOAK_RETRIEVALS, for the benchmark's long
+// soak) and expects nothing to grow after the first third, resident memory by at most 1 MiB.
+inline void Soak(long retrievals)
+{
+    if (const char *given = std::getenv("TOVIX_SOAK_RETRIEVALS"))
+        retrievals = std::atol(given);
+    ASSERT_TRUE(Start({{{0, 0, 1024, 768}}, {{-800, 0, 0, 600}}}));
+    winport::SetRetrievalLimit(retrievals + 100);
+    std::vector<long> before, after;
+    ASSERT_EQ(RunProgram(retrievals, [&](long n) {
+                  if (n == retrievals / 3)
+                      before = Usage();
+                  if (n == retrievals)
+                      after = Usage();
+              }),
+              0);
+    std::printf("%ld retrievals: resident %ld -> %ld KiB after the first third\n", retrievals, before[0], after[0]);
+    EXPECT_LE(after[0] - before[0], 1024);
+    EXPECT_EQ(std::vector<long>(after.begin() + 1, after.end()), std::vector<long>(before.begin() + 1, before.end()))
+        << "descriptors, GDI objects, DCs";
 }
 
 class ProgramTest : public ::testing::Test {

@@ -34,6 +34,9 @@ TEST_P(Quads, ShowTheOrangeBitmapAndThenTheModelsFramesOverEveryMonitor)
     EXPECT_EQ(winport::OutstandingDCs(), 0);
 }
 
+// A loop pass is two retrievals and two frames.
+TEST_F(ProgramTest, SoakForThousandsOfFramesWithoutGrowing) { Soak(8000); }
+
 INSTANTIATE_TEST_SUITE_P(Layouts, Quads, ::testing::ValuesIn(kLayouts),
                          [](const ::testing::TestParamInfo<NamedLayout> &i) { return std::string(i.param.name); });
 

@@ -128,18 +128,4 @@ TEST_F(PortTest, AFailedMakeCurrentLeavesNoContextCurrentAndWindowDrawingReaches
     }
 }
 
-TEST_F(PortTest, EnumDisplayMonitorsOnAWindowDcGivesMonitorsInClientCoordinates)
-{
-    ASSERT_TRUE(winport::ResetDesktop({{RECT{0, 0, 1024, 768}}, {RECT{-800, 0, 0, 600}}}));
-    std::vector<LONG> seen;
-    auto collect = [](HMONITOR, HDC, LPRECT r, LPARAM data) -> BOOL {
-        for (LONG edge : {r->left, r->top, r->right, r->bottom})
-            reinterpret_cast<std::vector<LONG> *>(data)->push_back(edge);
-        return TRUE;
-    };
-    HDC dc = GetDC(ShowWindowAt(RECT{-700, 50, 900, 700}));
-    EnumDisplayMonitors(dc, nullptr, collect, reinterpret_cast<LPARAM>(&seen));
-    EXPECT_EQ(seen, (std::vector<LONG>{700, 0, 1600, 650, 0, 0, 700, 550}));
-}
-
 }  // namespace

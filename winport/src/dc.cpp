@@ -129,7 +129,7 @@ using namespace winport::detail;
 
 HDC WINAPI GetDC(HWND hwnd)
 {
-    if (EnterCall("GetDC", Call::GetDC))
+    if (Failing(Call::GetDC))
         return nullptr;
     PortState &port = Port();
     if (hwnd == nullptr) {
@@ -150,7 +150,6 @@ HDC WINAPI GetDC(HWND hwnd)
 
 int WINAPI ReleaseDC(HWND hwnd, HDC hdc)
 {
-    EnterCall("ReleaseDC");
     PortState &port = Port();
     Dc *dc = port.dcs.Get(hdc);
     if (dc == nullptr || dc->kind == DcKind::Memory)
@@ -166,7 +165,7 @@ int WINAPI ReleaseDC(HWND hwnd, HDC hdc)
 
 HDC WINAPI CreateCompatibleDC(HDC hdc)
 {
-    if (EnterCall("CreateCompatibleDC", Call::CreateCompatibleDC))
+    if (Failing(Call::CreateCompatibleDC))
         return nullptr;
     if (hdc != nullptr && Port().dcs.Get(hdc) == nullptr)
         return nullptr;

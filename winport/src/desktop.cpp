@@ -77,7 +77,6 @@ using namespace winport::detail;
 
 int WINAPI GetSystemMetrics(int index)
 {
-    EnterCall("GetSystemMetrics");
     const RECT &v = Port().virtualScreen;
     switch (index) {
     case SM_XVIRTUALSCREEN:
@@ -95,7 +94,6 @@ int WINAPI GetSystemMetrics(int index)
 
 BOOL WINAPI EnumDisplayMonitors(HDC hdc, LPCRECT clip, MONITORENUMPROC proc, LPARAM data)
 {
-    EnterCall("EnumDisplayMonitors");
     if (proc == nullptr)
         return FALSE;
 

@@ -21,7 +21,7 @@ constexpr int64_t kMaxBitmapPixels = int64_t{1} << 28;
 
 HBRUSH WINAPI CreateSolidBrush(COLORREF color)
 {
-    if (EnterCall("CreateSolidBrush", Call::CreateSolidBrush))
+    if (Failing(Call::CreateSolidBrush))
         return nullptr;
     auto brush = std::make_unique<Brush>();
     brush->color = color & 0x00FFFFFF;
@@ -30,7 +30,6 @@ HBRUSH WINAPI CreateSolidBrush(COLORREF color)
 
 BOOL WINAPI DeleteObject(HGDIOBJ object)
 {
-    EnterCall("DeleteObject");
     PortState &port = Port();
     if (port.brushes.Remove(object))
         return TRUE;
@@ -44,7 +43,7 @@ HBITMAP WINAPI CreateDIBSection(HDC, const BITMAPINFO *info, UINT usage, void **
 {
     if (bits != nullptr)
         *bits = nullptr;
-    if (EnterCall("CreateDIBSection", Call::CreateDIBSection))
+    if (Failing(Call::CreateDIBSection))
         return nullptr;
     if (info == nullptr || usage != DIB_RGB_COLORS || section != nullptr)
         return nullptr;
@@ -76,7 +75,6 @@ HBITMAP WINAPI CreateDIBSection(HDC, const BITMAPINFO *info, UINT usage, void **
 
 HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ object)
 {
-    EnterCall("SelectObject");
     PortState &port = Port();
     Dc *dc = port.dcs.Get(hdc);
     if (dc == nullptr || dc->kind != DcKind::Memory)

@@ -59,7 +59,6 @@ using namespace winport::detail;
 
 HWND WINAPI SetCapture(HWND hwnd)
 {
-    EnterCall("SetCapture");
     PortState &port = Port();
     HWND previous = port.capture;
     if (FindWindow(hwnd) != nullptr) {
@@ -72,7 +71,6 @@ HWND WINAPI SetCapture(HWND hwnd)
 
 HCURSOR WINAPI SetCursor(HCURSOR cursor)
 {
-    EnterCall("SetCursor");
     PortState &port = Port();
     HCURSOR previous = port.cursor;
     port.cursor = cursor;

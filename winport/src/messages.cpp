@@ -219,7 +219,6 @@ using namespace winport::detail;
 
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags)
 {
-    EnterCall("PeekMessageA");
     if (msg == nullptr)
         return FALSE;
     CountRetrieval();
@@ -228,7 +227,6 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, U
 
 BOOL WINAPI GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax)
 {
-    EnterCall("GetMessageA");
     if (msg == nullptr)
         return -1;
     if (hwnd != nullptr && FindWindow(hwnd) == nullptr)
@@ -246,7 +244,6 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax)
 
 BOOL WINAPI TranslateMessage(const MSG *msg)
 {
-    EnterCall("TranslateMessage");
     if (msg == nullptr || (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN))
         return FALSE;
     WORD vk = static_cast<WORD>(msg->wParam);
@@ -262,7 +259,6 @@ BOOL WINAPI TranslateMessage(const MSG *msg)
 
 LRESULT WINAPI DispatchMessageA(const MSG *msg)
 {
-    EnterCall("DispatchMessageA");
     if (msg == nullptr || msg->hwnd == nullptr)
         return 0;
     return SendToWindow(msg->hwnd, msg->message, msg->wParam, msg->lParam);
@@ -270,7 +266,6 @@ LRESULT WINAPI DispatchMessageA(const MSG *msg)
 
 void WINAPI PostQuitMessage(int exitCode)
 {
-    EnterCall("PostQuitMessage");
     Queue &q = Port().queue;
     q.quitPosted = true;
     q.quitCode = exitCode;

@@ -7,7 +7,6 @@ using namespace winport::detail;
 
 BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bottom)
 {
-    EnterCall("SetRect");
     if (rect == nullptr)
         return FALSE;
     *rect = RECT{left, top, right, bottom};
@@ -16,7 +15,6 @@ BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bottom)
 
 int WINAPI FillRect(HDC hdc, const RECT *rect, HBRUSH brushHandle)
 {
-    EnterCall("FillRect");
     Brush *brush = Port().brushes.Get(brushHandle);
     if (rect == nullptr || brush == nullptr)
         return 0;
@@ -51,7 +49,6 @@ void CopyPixels(const Target &to, const Target &from, const RECT &area, int64_t 
         uint32_t *out = to.surface.Row(row) + area.left;
         std::memmove(out, in, count * sizeof(uint32_t));
     }
-    Port().copies.blitted += static_cast<uint64_t>(Area(area));
 }
 
 bool MirrorCovers(const ScreenMirror &mirror, const Bitmap *source, const RECT &area, int64_t shiftX, int64_t shiftY)
@@ -90,7 +87,7 @@ void CopyChanges(const Target &to, const Target &from, const RECT &area, int64_t
 
 BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY, DWORD rop)
 {
-    if (EnterCall("BitBlt", Call::BitBlt))
+    if (Failing(Call::BitBlt))
         return FALSE;
     if (rop != SRCCOPY || width < 0 || height < 0)
         return FALSE;

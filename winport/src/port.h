@@ -299,12 +299,6 @@ struct ScreenMirror {
     uint64_t version = 0;
 };
 
-struct CopyCounts {
-    uint64_t blitted = 0;   // pixels BitBlt wrote
-    uint64_t readBack = 0;  // pixels GL returned to bitmaps
-    uint64_t uploaded = 0;  // pixels bitmaps gave to GL
-};
-
 // The framebuffer's pixels, top-down over the virtual screen: the port's own, or memory a presenter
 // shares with the display server.
 struct FramebufferStore {
@@ -321,7 +315,6 @@ struct PortState {
     ScreenMirror mirror;
     std::vector<RECT> blitParts;  // kept to spare an allocation per copy
     bool fastPaths = true;        // off: every copy moves all its pixels (tests compare the two)
-    CopyCounts copies;
 
     std::vector<WindowClass> classes;
     HandleTable<Window, HandleKind::Window> windows;
@@ -349,19 +342,15 @@ struct PortState {
     long retrievalLimit = 0;  // 0: none
 
     std::map<Call, Failure> failures;
-    std::map<UINT, long> defWindowProcCalls;
     long outstandingDcs = 0;
     long bitBlts = 0;
-    bool recordCalls = false;
-    std::vector<std::string> callLog;
     Host *host = nullptr;
 };
 
 PortState &Port();
 
-// Records a call in the call log and reports whether the test API wants it to fail.
-bool EnterCall(const char *name, Call call);
-void EnterCall(const char *name);
+// Whether the test API wants this call to fail now.
+bool Failing(Call call);
 
 // Resolves a DC to where its drawing lands. False for a DC that cannot be drawn on
 // (stale, a hidden window's, a memory DC with no bitmap).

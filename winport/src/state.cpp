@@ -1,4 +1,4 @@
-// The port's single state, and the per-call bookkeeping the test API observes.
+// The port's single state, and the failing calls the test API asks for.
 #include <malloc.h>
 
 #include "port.h"
@@ -21,16 +21,8 @@ PortState &Port()
     return state;
 }
 
-void EnterCall(const char *name)
+bool Failing(Call call)
 {
-    PortState &port = Port();
-    if (port.recordCalls)
-        port.callLog.emplace_back(name);
-}
-
-bool EnterCall(const char *name, Call call)
-{
-    EnterCall(name);
     PortState &port = Port();
     auto it = port.failures.find(call);
     if (it == port.failures.end())

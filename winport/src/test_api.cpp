@@ -48,14 +48,6 @@ COLORREF ScreenPixel(int x, int y)
     return ColorFromPixel(Framebuffer().Row(y - v.top)[x - v.left]);
 }
 
-COLORREF BitmapPixel(HBITMAP handle, int x, int y)
-{
-    Bitmap *bitmap = Port().bitmaps.Get(handle);
-    if (bitmap == nullptr || x < 0 || y < 0 || x >= bitmap->width || y >= bitmap->height)
-        return kInvalidColor;
-    return ColorFromPixel(bitmap->AsSurface().Row(y)[x]);
-}
-
 std::vector<COLORREF> ScreenPixels()
 {
     const FramebufferStore &framebuffer = Port().framebuffer;
@@ -79,12 +71,6 @@ void SetFastPaths(bool on)
     PortState &port = Port();
     port.fastPaths = on;
     port.mirror.valid = false;
-}
-
-PixelCopies PixelCopyCounts()
-{
-    const CopyCounts &copies = Port().copies;
-    return PixelCopies{copies.blitted, copies.readBack, copies.uploaded};
 }
 
 void SetClock(DWORD milliseconds)
@@ -152,8 +138,6 @@ void InjectCharacter(WORD character)
     QueueInput(e);
 }
 
-void SetPointerPosition(int x, int y) { Port().pointer = POINT{x, y}; }
-
 void RequestClose(HWND hwnd)
 {
     if (FindWindow(hwnd) == nullptr)
@@ -196,13 +180,6 @@ std::vector<WindowInfo> Windows()
 HWND CaptureWindow() { return Port().capture; }
 bool CursorHidden() { return Port().cursorSet && Port().cursor == nullptr; }
 int ThreadPriority() { return Port().threadPriority; }
-bool QuitPosted() { return Port().queue.quitPosted; }
-
-long DefWindowProcCalls(UINT message)
-{
-    auto it = Port().defWindowProcCalls.find(message);
-    return it == Port().defWindowProcCalls.end() ? 0 : it->second;
-}
 
 long LiveGdiObjects()
 {
@@ -215,12 +192,5 @@ long LiveGdiObjects()
 long OutstandingDCs() { return Port().outstandingDcs; }
 long BitBltCalls() { return Port().bitBlts; }
 
-void RecordCalls(bool on)
-{
-    Port().recordCalls = on;
-    Port().callLog.clear();
-}
-
-std::vector<std::string> CallLog() { return Port().callLog; }
 
 }  // namespace winport

@@ -48,13 +48,11 @@ id_t ThisThread() { return static_cast<id_t>(syscall(SYS_gettid)); }
 
 HANDLE WINAPI GetCurrentThread(void)
 {
-    EnterCall("GetCurrentThread");
     return kCurrentThread;
 }
 
 BOOL WINAPI SetThreadPriority(HANDLE thread, int priority)
 {
-    EnterCall("SetThreadPriority");
     if (thread != kCurrentThread || !IsValidPriority(priority))
         return FALSE;
     // SCHED_IDLE runs the thread only when no other thread wants the processor, as Windows'

@@ -221,7 +221,6 @@ void UploadRect(Bitmap &bitmap, const Buffer &buffer, const RECT &rect)
                              egl::kUnsignedByte, flip);
         });
     }
-    Port().copies.uploaded += static_cast<uint64_t>(Area(rect));
 }
 
 // Reads one rectangle of the buffer into the bitmap, in bands when its rows must be turned over.
@@ -248,7 +247,6 @@ void ReadRect(Bitmap &bitmap, const Buffer &buffer, const RECT &rect)
         for (int x = 0; x < width; ++x)
             row[x] &= 0x00FFFFFFu;
     }
-    Port().copies.readBack += static_cast<uint64_t>(Area(rect));
 }
 
 // Copies what GL drew since the last readback into the bitmap, from the bound framebuffer.
@@ -684,7 +682,7 @@ using namespace winport::detail;
 
 int WINAPI ChoosePixelFormat(HDC hdc, const PIXELFORMATDESCRIPTOR *pfd)
 {
-    if (EnterCall("ChoosePixelFormat", Call::ChoosePixelFormat))
+    if (Failing(Call::ChoosePixelFormat))
         return 0;
     if (pfd == nullptr || PixelFormatSlot(hdc) == nullptr || pfd->iPixelType != PFD_TYPE_RGBA)
         return 0;
@@ -699,7 +697,7 @@ int WINAPI ChoosePixelFormat(HDC hdc, const PIXELFORMATDESCRIPTOR *pfd)
 
 BOOL WINAPI SetPixelFormat(HDC hdc, int format, const PIXELFORMATDESCRIPTOR *)
 {
-    if (EnterCall("SetPixelFormat", Call::SetPixelFormat))
+    if (Failing(Call::SetPixelFormat))
         return FALSE;
     Dc *dc = Port().dcs.Get(hdc);
     int *slot = PixelFormatSlot(hdc);
@@ -718,7 +716,7 @@ BOOL WINAPI SetPixelFormat(HDC hdc, int format, const PIXELFORMATDESCRIPTOR *)
 
 HGLRC WINAPI wglCreateContext(HDC hdc)
 {
-    if (EnterCall("wglCreateContext", Call::wglCreateContext))
+    if (Failing(Call::wglCreateContext))
         return nullptr;
     int *slot = PixelFormatSlot(hdc);
     if (slot == nullptr || *slot == 0)
@@ -731,7 +729,7 @@ HGLRC WINAPI wglCreateContext(HDC hdc)
 BOOL WINAPI wglMakeCurrent(HDC hdc, HGLRC rc)
 {
     // Any failure leaves no context current, as on Windows.
-    if (EnterCall("wglMakeCurrent", Call::wglMakeCurrent)) {
+    if (Failing(Call::wglMakeCurrent)) {
         Release();
         return FALSE;
     }

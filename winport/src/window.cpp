@@ -63,7 +63,7 @@ using namespace winport::detail;
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *wc)
 {
-    if (EnterCall("RegisterClassExA", Call::RegisterClassExA))
+    if (Failing(Call::RegisterClassExA))
         return 0;
     if (wc == nullptr || wc->cbSize != sizeof(WNDCLASSEXA) || wc->lpfnWndProc == nullptr ||
         wc->lpszClassName == nullptr || IsAtom(wc->lpszClassName) || wc->lpszClassName[0] == '\0')
@@ -85,7 +85,6 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *wc)
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR name)
 {
-    EnterCall("LoadCursorA");
     // Only the system arrow exists here.
     if (hInstance == nullptr && name == IDC_ARROW)
         return kArrowCursor;
@@ -95,7 +94,7 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR name)
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                             int width, int height, HWND parent, HMENU, HINSTANCE, LPVOID)
 {
-    if (EnterCall("CreateWindowExA", Call::CreateWindowExA))
+    if (Failing(Call::CreateWindowExA))
         return nullptr;
     if (className == nullptr || IsAtom(className))
         return nullptr;
@@ -134,7 +133,6 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
 
 BOOL WINAPI ShowWindow(HWND hwnd, int nCmdShow)
 {
-    EnterCall("ShowWindow");
     Window *window = FindWindow(hwnd);
     if (window == nullptr)
         return FALSE;
@@ -160,7 +158,6 @@ BOOL WINAPI ShowWindow(HWND hwnd, int nCmdShow)
 
 BOOL WINAPI UpdateWindow(HWND hwnd)
 {
-    EnterCall("UpdateWindow");
     Window *window = FindWindow(hwnd);
     if (window == nullptr)
         return FALSE;
@@ -172,9 +169,7 @@ BOOL WINAPI UpdateWindow(HWND hwnd)
 
 LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM)
 {
-    EnterCall("DefWindowProcA");
     PortState &port = Port();
-    ++port.defWindowProcCalls[message];
     Window *window = FindWindow(hwnd);
     if (window == nullptr)
         return 0;

@@ -28,8 +28,6 @@ std::vector<RECT> Monitors();
 // Outside the virtual screen: CLR_INVALID.
 constexpr COLORREF kInvalidColor = 0xFFFFFFFFu;
 COLORREF ScreenPixel(int x, int y);
-// A DIB section's pixel at (x, y), counted from its top row, as COLORREF; kInvalidColor when out of range.
-COLORREF BitmapPixel(HBITMAP bitmap, int x, int y);
 
 // Every pixel of the virtual screen, rows from the top, as ScreenPixel gives them.
 std::vector<COLORREF> ScreenPixels();
@@ -40,12 +38,6 @@ std::vector<RECT> TakeScreenDamage();
 // Copies of a bitmap to the screen move only what changed in it, and GL moves only what it drew.
 // Off, every copy moves all its pixels: the plain way, to compare the fast ways against.
 void SetFastPaths(bool on);
-struct PixelCopies {
-    unsigned long long blitted;   // pixels BitBlt wrote
-    unsigned long long readBack;  // pixels GL returned to bitmaps
-    unsigned long long uploaded;  // pixels bitmaps gave to GL
-};
-PixelCopies PixelCopyCounts();  // since the desktop was last reset
 
 // Clock: fixes timeGetTime to a value (the real boot clock again after ResetDesktop).
 void SetClock(DWORD milliseconds);
@@ -60,7 +52,6 @@ void InjectKey(WORD virtualKey, bool down);
 void InjectKeyPress(WORD virtualKey);  // down, then up
 // A character typed on a key the keyboard layout has no virtual key for (VK_PACKET).
 void InjectCharacter(WORD character);
-void SetPointerPosition(int x, int y);  // where the pointer is, without a move message
 // The desktop's close request (Alt+F4, a window manager's close button).
 void RequestClose(HWND hwnd);
 // Another program destroying the window outright.
@@ -105,14 +96,9 @@ std::vector<WindowInfo> Windows();  // live windows, oldest first
 HWND CaptureWindow();
 bool CursorHidden();
 int ThreadPriority();  // as last set through SetThreadPriority (THREAD_PRIORITY_NORMAL at first)
-bool QuitPosted();
-long DefWindowProcCalls(UINT message);
 long LiveGdiObjects();    // brushes, bitmaps and memory DCs not yet deleted
 long OutstandingDCs();    // GetDC results not yet released (own DCs excluded)
 long BitBltCalls();       // successful copies so far
-// Every port call in order, by name ("GetDC", "SetCapture", ...), when recording is on.
-void RecordCalls(bool on);
-std::vector<std::string> CallLog();
 
 }  // namespace winport
 
