@@ -74,7 +74,7 @@ for attempt in 1 2; do
                 if [[ $runner == native ]]; then exe="$bin/$program/tovix$program"; else exe="$root/build/mingw/$program/tovix$program.exe"; fi
                 load=()
                 [[ $layout == 1920x1080 && $attempt == 1 ]] && load=(load)
-                line=$(python3 bench/screen_rate "$runner" "$exe" "$layout" "$seconds" "$work/$program-$runner-$layout" "${load[@]}") ||
+                line=$(python3 bench/screen_rate.py "$runner" "$exe" "$layout" "$seconds" "$work/$program-$runner-$layout" "${load[@]}") ||
                     echo "screen_rate $runner $program $layout: ${line:-failed} (see $work)" >&2
                 rate[$program,$runner,$layout]=$(best "${rate[$program,$runner,$layout]:-}" "$(number "$line" rate)")
                 if ((${#load[@]} > 0)); then

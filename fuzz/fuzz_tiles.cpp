@@ -18,24 +18,19 @@ struct Key {
 const Key kKeys[] = {{'A', true}, {'7', true}, {VK_SPACE, true}, {VK_ESCAPE, true}, {VK_RETURN, true},
                      {VK_SHIFT, false}, {VK_CONTROL, false}, {VK_LEFT, false}, {VK_F1, false}};
 
-struct Bytes {
-    const uint8_t *data;
-    size_t size;
-    int Next() { return size > 0 ? (--size, *data++) : 0; }
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     using namespace program_test;
-    Bytes in{data, size};
-    Layout layout(size_t(in.Next() % 3 + 1));
+    size_t at = 0;
+    auto next = [&] { return at < size ? int(data[at++]) : 0; };
+    Layout layout(size_t(next() % 3 + 1));
     for (winport::MonitorSpec &m : layout) {
-        const int left = (in.Next() - 128) * 4, top = (in.Next() - 128) * 4;
-        m.rect = RECT{left, top, left + in.Next() + 1, top + in.Next() + 1};
+        const int left = (next() - 128) * 4, top = (next() - 128) * 4;
+        m.rect = RECT{left, top, left + next() + 1, top + next() + 1};
     }
-    const DWORD clock = DWORD(in.Next()) * 100000u;
+    const DWORD clock = DWORD(next()) * 100000u;
     if (!Start(layout, clock))
         return 0;
     const RECT v = winport::VirtualScreen();
@@ -43,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     bool quits = false, origin = false;
     int ox = 0, oy = 0;
     std::vector<std::function<void()>> steps;
-    for (int i = 0; i < 12 && in.size >= 2; ++i) {
-        const int kind = in.Next() % 6, arg = in.Next();
+    for (int i = 0; i < 12 && at + 2 <= size; ++i) {
+        const int kind = next() % 6, arg = next();
         if (kind == 0) {  // moves land near the primary's centre, or anywhere at all
             const int x = arg & 0x80 ? (primary.left + primary.right) / 2 + (arg & 7) - 3 : v.left - 8 + arg * 37;
             const int y = arg & 0x80 ? (primary.top + primary.bottom) / 2 + (arg >> 3 & 7) - 3 : v.top - 8 + arg * 23;

@@ -1,6 +1,4 @@
-// Where hardware input goes, in what order messages come, and what typing yields.
-#include <vector>
-
+// Where hardware input goes, and in what order messages come.
 #include "port_fixture.h"
 
 namespace {
@@ -62,24 +60,6 @@ TEST_F(PortTest, InputNoWindowCanReceiveIsDroppedAndMessagesComePostedThenInputT
         EXPECT_EQ(msg.message, expected);
         EXPECT_EQ(Next().message, expected);
     }
-}
-
-TEST_F(PortTest, TranslateMessagePostsACharacterOnlyForKeysThatTypeOne)
-{
-    ShowWindowAt(RECT{0, 0, 100, 100});
-    winport::InjectKey(VK_SHIFT, true);
-    winport::InjectKeyPress('A');
-    winport::InjectKey(VK_SHIFT, false);
-    for (WORD key : {WORD{'A'}, WORD{VK_LEFT}, WORD{VK_ESCAPE}})
-        winport::InjectKeyPress(key);
-    winport::InjectCharacter(0xE9);  // a character with no key of its own
-    std::vector<WPARAM> typed;
-    for (MSG msg = Next(); msg.message != WM_PAINT; msg = Next()) {
-        if (msg.message == WM_CHAR)
-            typed.push_back(msg.wParam);
-        TranslateMessage(&msg);
-    }
-    EXPECT_EQ(typed, (std::vector<WPARAM>{'A', 'a', 27, 0xE9}));
 }
 
 }  // namespace
