@@ -73,12 +73,10 @@ bool DaemonHost::Start(::Window window, std::string *reason)
 
 void DaemonHost::TakeEvents()
 {
-    while (XPending(display_) > 0) {
-        XEvent event;
-        XNextEvent(display_, &event);
-        if (event.type == DestroyNotify && event.xdestroywindow.window == window_)
+    // The window's own events only: the scan-out reads the rest.
+    for (XEvent event; XCheckWindowEvent(display_, window_, StructureNotifyMask, &event);)
+        if (event.type == DestroyNotify)
             EndBecause("the window went away");
-    }
 }
 
 void DaemonHost::Present()

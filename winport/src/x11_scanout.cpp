@@ -36,7 +36,7 @@ bool X11Scanout::Open(Display *display, ::Window like, int width, int height)
     values.graphics_exposures = False;
     copy_ = XCreateGC(display, like, GCGraphicsExposures, &values);
     upload_ = XCreateGC(display, like, GCGraphicsExposures, &values);
-    if (OpenShared(like, visual, width, height))
+    if (OpenShared(visual, width, height))
         return true;
     void *pixels = std::calloc(static_cast<size_t>(width) * static_cast<size_t>(height), 4);
     if (pixels == nullptr)
@@ -51,13 +51,11 @@ bool X11Scanout::Open(Display *display, ::Window like, int width, int height)
     return true;
 }
 
-bool X11Scanout::OpenShared(::Window like, Visual *visual, int width, int height)
+bool X11Scanout::OpenShared(Visual *visual, int width, int height)
 {
-    int major = 0, minor = 0;
-    Bool pixmaps = False;
-    if (!XShmQueryVersion(display_, &major, &minor, &pixmaps) || !pixmaps ||
-        XShmPixmapFormat(display_) != ZPixmap)
+    if (!XShmQueryExtension(display_))
         return false;
+    completion_ = XShmGetEventBase(display_) + ShmCompletion;
     image_ = XShmCreateImage(display_, visual, 24, ZPixmap, nullptr, &segment_, static_cast<unsigned>(width),
                              static_cast<unsigned>(height));
     if (image_ == nullptr)
@@ -70,17 +68,12 @@ bool X11Scanout::OpenShared(::Window like, Visual *visual, int width, int height
     bool attached = false;
     if (memory != reinterpret_cast<void *>(-1)) {
         segment_.shmaddr = image_->data = static_cast<char *>(memory);
-        segment_.readOnly = False;  // shared pixmaps need a writable attach
+        segment_.readOnly = True;  // the server only ever reads it
         // A server in another IPC namespace (a remote display, a container) refuses the attach.
         g_refused = false;
         XSync(display_, False);
         int (*previous)(Display *, XErrorEvent *) = XSetErrorHandler(NoteRefusal);
         attached = XShmAttach(display_, &segment_) && (XSync(display_, False), !g_refused);
-        if (attached)
-            source_ = XShmCreatePixmap(display_, like, segment_.shmaddr, &segment_, static_cast<unsigned>(width),
-                                       static_cast<unsigned>(height), 24);
-        XSync(display_, False);
-        attached = attached && !g_refused;
         XSetErrorHandler(previous);
     }
     // Gone with the last detach, however this process ends.
@@ -97,9 +90,14 @@ bool X11Scanout::OpenShared(::Window like, Visual *visual, int width, int height
     return false;
 }
 
-void X11Scanout::ShowDamage(const std::vector<ScanoutWindow> &windows)
+bool X11Scanout::ShowDamage(const std::vector<ScanoutWindow> &windows)
 {
+    // A server still copying the last refresh gets no new one: the changes wait for the next refresh.
+    for (XEvent done; inFlight_ > 0 && XCheckTypedEvent(display_, completion_, &done);)
+        --inFlight_;
     RectList &damage = Port().damage;
+    if (inFlight_ > 0 || damage.Empty())
+        return false;
     if (!shared_)
         for (const RECT &rect : damage.Rects())
             XPutImage(display_, source_, upload_, image_, rect.left, rect.top, rect.left, rect.top,
@@ -120,12 +118,19 @@ void X11Scanout::ShowDamage(const std::vector<ScanoutWindow> &windows)
         if (clip_.empty())
             continue;
         XSetClipRectangles(display_, copy_, 0, 0, clip_.data(), static_cast<int>(clip_.size()), Unsorted);
-        XCopyArea(display_, source_, w.window, copy_, span.left + w.area.left, span.top + w.area.top,
-                  static_cast<unsigned>(span.right - span.left), static_cast<unsigned>(span.bottom - span.top),
-                  span.left, span.top);
+        const int fromX = span.left + w.area.left, fromY = span.top + w.area.top;
+        const unsigned width = static_cast<unsigned>(span.right - span.left);
+        const unsigned height = static_cast<unsigned>(span.bottom - span.top);
+        if (shared_) {
+            XShmPutImage(display_, w.window, copy_, image_, fromX, fromY, span.left, span.top, width, height, True);
+            ++inFlight_;
+        } else {
+            XCopyArea(display_, source_, w.window, copy_, fromX, fromY, width, height, span.left, span.top);
+        }
     }
     XFlush(display_);
     damage.Clear();
+    return true;
 }
 
 }  // namespace winport::detail

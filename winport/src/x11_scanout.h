@@ -1,8 +1,9 @@
-// Scan-out to X windows. The framebuffer is the memory of a pixmap that the X server reads itself
+// Scan-out to X windows. The framebuffer is the memory of an image that the X server reads itself
 // (MIT-SHM), so showing what changed costs this process no copy: per window and refresh, one
 // request copies exactly the changed rectangles, clipped to them, so no other client ever sees
-// half a refresh. Where the server cannot share memory (a remote display) the changed rectangles
-// first travel into a pixmap of the server's, and are shown from there the same way.
+// half a refresh, and the next refresh waits until the server has done the last. Where the server
+// cannot share memory (a remote display), the changed rectangles first travel into a pixmap of the
+// server's, and are shown from there the same way.
 #ifndef WINPORT_X11_SCANOUT_H
 #define WINPORT_X11_SCANOUT_H
 
@@ -29,11 +30,12 @@ public:
     // False when those do not keep pixels as the framebuffer does (24-bit 0xRRGGBB), or memory is short.
     bool Open(Display *display, ::Window like, int width, int height);
     uint32_t *Pixels() const { return image_ != nullptr ? reinterpret_cast<uint32_t *>(image_->data) : nullptr; }
-    // Shows what changed in the framebuffer since the last call in the windows that show it.
-    void ShowDamage(const std::vector<ScanoutWindow> &windows);
+    // Shows what changed in the framebuffer since it last did in the windows that show it; false, and
+    // the changes kept, while the server is still busy with the last refresh.
+    bool ShowDamage(const std::vector<ScanoutWindow> &windows);
 
 private:
-    bool OpenShared(::Window like, Visual *visual, int width, int height);
+    bool OpenShared(Visual *visual, int width, int height);
 
     Display *display_ = nullptr;
     GC copy_ = nullptr;    // clipped to what changed
@@ -41,7 +43,9 @@ private:
     XImage *image_ = nullptr;
     XShmSegmentInfo segment_{};
     bool shared_ = false;
-    Pixmap source_ = 0;  // the framebuffer as the server sees it
+    int completion_ = 0;  // the event that says the server has copied from the segment
+    int inFlight_ = 0;    // copies it has not done yet
+    Pixmap source_ = 0;   // without shared memory: the framebuffer as the server has it
     std::vector<XRectangle> clip_;
 };
 
