@@ -7,7 +7,7 @@ Prints one JSON line; exit 1 when nothing was counted.
    screen_rate native|wine PROGRAM LAYOUT SECONDS WORK_DIR [load]
 PROGRAM is the native program or the .exe; LAYOUT is WIDTHxHEIGHT (Xvfb) or two (Xorg's dummy driver). Needs
 TOVIX_JUDGE and TOVIX_BURNER; for Wine TOVIX_WINE64, TOVIX_WINESERVER and TOVIX_WINEPREFIX (a ready prefix)."""
-import json, os, subprocess, sys, time
+import json, os, signal, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e
@@ -16,11 +16,12 @@ import e2e
 e2e.RATES['native'] = {'tiles': 8e6, 'quads': 8e4}
 
 
-def peak_rss_kib(pid):
-    for line in e2e.proc(pid, 'status').splitlines():
-        if line.startswith('VmHWM:'):
-            return int(line.split()[1])
-    return -1
+def memory(pid):
+    """Peak resident memory, private (anonymous) memory now, in KiB, and whether any of Mesa is mapped."""
+    status = dict(line.split(':', 1) for line in e2e.proc(pid, 'status').splitlines() if ':' in line)
+    kib = lambda field: int(status.get(field, '-1 kB').split()[0])
+    mesa = any(lib in e2e.proc(pid, 'maps') for lib in ('libLLVM', 'swrast_dri', 'libgallium', 'llvmpipe'))
+    return dict(peak_rss_kib=kib('VmHWM'), private_kib=kib('RssAnon'), mesa=int(mesa))
 
 
 def main():
@@ -31,7 +32,7 @@ def main():
     os.environ['TOVIX_%s%s' % (prog.upper(), '' if runner == 'native' else '_EXE')] = os.path.abspath(path)
     w, _, h = layout.partition('x')
     monitors = e2e.LAYOUTS['two'] if layout == 'two' else [(int(w), int(h), 0, 0)]
-    s = e2e.Session(runner, monitors, work)
+    s = e2e.Session(runner, monitors, work, pin=False)
     result = dict(program='tovix' + prog, runner=runner, layout=layout, unit=prog if prog == 'tiles' else 'frames')
     try:
         s.run('xdotool', 'mousemove', monitors[0][2] + monitors[0][0] // 2, monitors[0][3] + monitors[0][1] // 2)
@@ -45,17 +46,21 @@ def main():
         result['cover_ms'] = round((at - start) * 1000, 1) if ok else -1
         if not ok:
             sys.exit('%s never showed what it must: %s' % (prog, said))
-        # Past start-up, two captures some seconds apart: how far the drawing got in between.
+        # Past start-up, the program stopped twice, some seconds of drawing apart, and its screen read each time
+        # (while it stands still, so that the judge's own work takes nothing from it): how far it got in between.
         counts = []
         for pause in (1, float(seconds)):
+            since = time.monotonic()
             time.sleep(pause)
-            at = time.monotonic()  # the judge captures first, then reads
-            ok, shown, said = s.judge(p)
-            counts.append((sum(shown) if prog == 'tiles' else max(shown, default=0), at) if ok else (0, at))
-        (first, t1), (second, t2) = counts
-        result.update(first=first, second=second, interval=round(t2 - t1, 3),
-                      rate=round((second - first) / (t2 - t1), 1) if first and second >= first else -1,
-                      peak_rss_kib=peak_rss_kib(p.pid), job_beside=0)
+            os.kill(p.pid, signal.SIGSTOP)
+            ran = time.monotonic() - since
+            ok, shown, said = s.judge(p, 2)
+            counts.append((sum(shown) if prog == 'tiles' else max(shown, default=0)) if ok else 0)
+            os.kill(p.pid, signal.SIGCONT)
+        first, second = counts
+        result.update(first=first, second=second, interval=round(ran, 3),
+                      rate=round((second - first) / ran, 1) if first and second >= first else -1,
+                      job_beside=0, **memory(p.pid))
         burner = [os.environ['TOVIX_BURNER']]
         if len(sys.argv) == 7:
             result['job_beside'] = int(subprocess.run(burner + ['4'], capture_output=True, text=True).stdout)

@@ -97,12 +97,14 @@ def xorg_conf(monitors):
 class Session:
     """An X server of our own showing the monitors; under Wine also a persistent wineserver for its life."""
 
-    def __init__(self, runner, monitors, work):
+    def __init__(self, runner, monitors, work, pin=True):
         self.runner, self.monitors, self.work, self.children, self.guard = runner, monitors, work, [], None
         # A native program's framebuffer is the memory the X server copies from, while the program draws on.
         # On one processor with a real-time server, the program never draws while the server copies or
-        # captures, so a capture shows one moment, as a display that waits for each frame would.
-        self.pin = ['taskset', '-c', '0'] if runner == 'native' else []
+        # captures, so a capture shows one moment, as a display that waits for each frame would. Unpinned
+        # (to measure), a capture may catch the server mid-copy: then the judge only counts.
+        self.pin = ['taskset', '-c', '0'] if runner == 'native' and pin else []
+        self.count_only = runner == 'native' and not pin
         shutil.rmtree(work, ignore_errors=True)  # no logs, traces or captures of an earlier run
         os.makedirs(work)
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):  # cleans up on the way out
@@ -186,7 +188,7 @@ class Session:
         while True:
             now, part = time.monotonic(), min(1.0, max(0.0, end - time.monotonic()))
             r = subprocess.run([os.environ['TOVIX_JUDGE'], '-t', str(part), '-s', '%s/%d.ppm' % (self.work, p.pid)] +
-                               ['-c'] * cursor + [p.prog, str(int(p.count + (now - p.when + part + 0.2) * rate))] +
+                               ['-c'] * cursor + ['-n'] * self.count_only + [p.prog, str(int(p.count + (now - p.when + part + 0.2) * rate))] +
                                ['%dx%d+%d+%d' % m for m in monitors],
                                env=dict(os.environ, DISPLAY=self.display), capture_output=True, text=True)
             counts = [int(n) for n in re.findall(r'^monitor \d+: (\d+)', r.stdout, re.M)]

@@ -1,7 +1,8 @@
 // Reads an X display's root window against what tovixtiles or tovixquads must draw (model.h) and prints per
 // monitor how many tiles or frames it shows, or where it first goes wrong; exit 0 when every monitor fits.
 //   judge [-t SECONDS to keep capturing until it fits] [-s FILE.ppm to save one that does not] [-c: is the
-//         pointer hidden?] tiles|quads MOST-PAINTS-OR-FRAMES WxH+X+Y... (root; Windows' order, primary first)
+//         pointer hidden?] [-n: only count, for a program that may have drawn while the server copied]
+//         tiles|quads MOST-PAINTS-OR-FRAMES WxH+X+Y... (root; Windows' order, primary first)
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
@@ -20,6 +21,7 @@ using model::Rgb;
 
 struct Judge {
     bool tiles = false;
+    bool countOnly = false;
     std::vector<Rect> monitors;
     Rect virt;                            // the monitors' bounding box; its top-left is the root's origin
     XImage *img = nullptr;                // the capture: 32 bits a pixel, 0xRRGGBB
@@ -90,6 +92,20 @@ struct Judge {
             return wrong(tiles ? "black" : "orange");
         return "";
     }
+    // Counting only: most of a frame's squares show whole, as they may not all have been copied yet.
+    bool MostlyWhole(const Rect &mon, uint32_t state) const
+    {
+        const Rgb colour = Make(state, mon);
+        long whole = 0;
+        for (const Rect &r : rects) {
+            bool all = true;
+            for (int y = r.top; y < r.bottom && all; ++y)
+                for (int x = r.left; x < r.right && all; ++x)
+                    all = model::QuadColourShown(colour, At(x, y));
+            whole += all;
+        }
+        return !rects.empty() && whole * 4 >= long(rects.size()) * 3;
+    }
     // Per monitor, the largest count up to bound whose newest layers show whole and that explains the
     // whole monitor (else one of a few smaller ones): how many, or why none does.
     std::string Run(long bound, bool &ok) const
@@ -101,7 +117,8 @@ struct Judge {
         for (long k = 0; k <= bound; ++k)  // paint 0's tiles and frame 0 never show
             for (size_t m = 0; m < n; ++m) {
                 // A few tiles, not the newest alone: chance matches past the real count are common.
-                if (k > 0 && Paint(monitors[m], k, rng.state, tiles ? 6 : 1, false).empty())
+                if (k > 0 && (countOnly && !tiles ? MostlyWhole(monitors[m], rng.state)
+                                                   : Paint(monitors[m], k, rng.state, tiles ? 6 : 1, false).empty()))
                     found[m].push_back({k, rng.state});
                 for (int i = 0; i < (tiles ? 6 : m + 1 == n ? 75 : 0); ++i)
                     rng.Next();
@@ -110,6 +127,8 @@ struct Judge {
         for (size_t m = 0; m < n; ++m) {
             std::string why = "no layer shows whole";
             long shown = 0;
+            if (countOnly && !found[m].empty())
+                shown = found[m].back().first;
             for (size_t c = found[m].size(); c-- > 0 && c + 4 >= found[m].size() && shown == 0;) {
                 const std::string wrong = Paint(monitors[m], found[m][c].first, found[m][c].second, bound, true);
                 shown = wrong.empty() ? found[m][c].first : 0;
@@ -129,10 +148,11 @@ int main(int argc, char **argv)
     double timeout = 0;
     const char *save = nullptr;
     bool cursor = false, usage = false;
-    for (int o; (o = getopt(argc, argv, "t:s:c")) != -1; usage = usage || o == '?') {
+    for (int o; (o = getopt(argc, argv, "t:s:cn")) != -1; usage = usage || o == '?') {
         timeout = o == 't' ? std::atof(optarg) : timeout;
         save = o == 's' ? optarg : save;
         cursor = cursor || o == 'c';
+        j.countOnly = j.countOnly || o == 'n';
     }
     j.tiles = optind < argc && std::strcmp(argv[optind], "tiles") == 0;
     usage = usage || argc - optind < 3 || (!j.tiles && std::strcmp(argv[optind], "quads") != 0);
@@ -144,7 +164,7 @@ int main(int argc, char **argv)
     }
     Display *d = usage || bound < 1 ? nullptr : XOpenDisplay(nullptr);
     if (d == nullptr)
-        return std::fprintf(stderr, "usage: judge [-t SECONDS] [-s FILE.ppm] [-c] tiles|quads BOUND WxH+X+Y...\n"), 2;
+        return std::fprintf(stderr, "usage: judge [-t SECONDS] [-s FILE.ppm] [-c] [-n] tiles|quads BOUND WxH+X+Y...\n"), 2;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
     std::string report;
     bool ok = false;
