@@ -69,8 +69,29 @@ inline Tile NextTile(Random &rng, const Rect &monitor, const Rect &virt, uint32_
     return t;
 }
 
-// Whatever the clock said: blue mirrors red, and no component strays far from the middle.
-inline bool TileColourPossible(const Rgb &c) { return c.b == 255 - c.r && c.r >= 61 && c.r <= 194 && c.g >= 61 && c.g <= 194; }
+// Whatever the clock said, some phase gives a tile at this place this colour: green rounds down
+// 128 + sin(phase) x 127 (fx - 0.5), red 128 + cos(phase) x 127 (fy - 0.5), and blue mirrors red.
+inline bool TileColourPossible(const Rect &tile, const Rect &virt, const Rgb &c)
+{
+    const double a = 127.0 * (double(static_cast<float>(double(tile.left - virt.left) / double(virt.right - virt.left))) - 0.5);
+    const double b = 127.0 * (double(static_cast<float>(double(tile.top - virt.top) / double(virt.bottom - virt.top))) - 0.5);
+    // sin(phase) lies in [lo, hi] for green, cos(phase) for red.
+    auto span = [](double k, int v, double &lo, double &hi) {
+        lo = -1.0, hi = 1.0;
+        if (std::abs(k) < 1e-9)
+            return v == 128;
+        const double p = (v - 128 - 1e-6) / k, q = (v - 127 + 1e-6) / k;
+        lo = std::max(lo, std::min(p, q)), hi = std::min(hi, std::max(p, q));
+        return lo <= hi;
+    };
+    double s0, s1, c0, c1;
+    if (c.b != 255 - c.r || !span(a, c.g, s0, s1) || !span(b, c.r, c0, c1))
+        return false;
+    // Some point of that box lies on the unit circle.
+    auto near = [](double lo, double hi) { return lo > 0 ? lo * lo : hi < 0 ? hi * hi : 0.0; };
+    auto far = [](double lo, double hi) { return std::max(lo * lo, hi * hi); };
+    return near(s0, s1) + near(c0, c1) <= 1.0 + 1e-9 && far(s0, s1) + far(c0, c1) >= 1.0 - 1e-9;
+}
 
 // A quad frame: 75 draws, blue, green and red first, then x and y for each of 36 squares.
 // Squares are in bitmap rows counted from the top (the bitmap's rows run upward) and may stick

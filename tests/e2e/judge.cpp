@@ -28,6 +28,7 @@ struct Judge {
     mutable std::vector<uint32_t> owner;  // per pixel, the Paint call whose layers own it
     mutable uint32_t call = 0;
     mutable std::vector<Rect> rects;
+    mutable Rect tile;  // a tile as drawn, before clipping: its place sets its colour
 
     Rgb At(int x, int y) const
     {
@@ -39,7 +40,8 @@ struct Judge {
     {
         model::Random rng{state};
         const model::QuadFrame f = tiles ? model::QuadFrame{} : model::NextQuadFrame(rng, virt.right, virt.bottom);
-        rects.assign(1, tiles ? model::NextTile(rng, mon, virt, 0).rect : Rect{});
+        tile = tiles ? model::NextTile(rng, mon, virt, 0).rect : Rect{};
+        rects.assign(1, tile);
         rects.insert(rects.end(), f.squares.begin(), f.squares.end());
         for (Rect &r : rects)
             r = model::Clip(r, mon);
@@ -78,8 +80,10 @@ struct Judge {
             long seen = 0;
             for (const Rect &r : rects)
                 if (!claim(r, [&](Rgb p) {
-                        first = seen++ ? first : p;
-                        return tiles ? p == first && model::TileColourPossible(p) : model::QuadColourShown(colour, p);
+                        if (seen++ == 0 && tiles && !model::TileColourPossible(tile, virt, p))
+                            return false;
+                        first = seen == 1 ? p : first;
+                        return tiles ? p == first : model::QuadColourShown(colour, p);
                     }))
                     return wrong((tiles ? "tile " : "frame ") + std::to_string(k));
             for (int i = 0; i < (tiles ? 6 * int(monitors.size()) : 75); ++i)  // the generator run backwards
@@ -92,9 +96,12 @@ struct Judge {
             return wrong(tiles ? "black" : "orange");
         return "";
     }
-    // Counting only: most of a frame's squares show whole, as they may not all have been copied yet.
-    bool MostlyWhole(const Rect &mon, uint32_t state) const
+    // Counting only, for a capture that may hold parts of the newest layers: a frame is whole when most of
+    // its squares are, a tile when it is.
+    bool Whole(const Rect &mon, long k, uint32_t state) const
     {
+        if (tiles)
+            return Paint(mon, k, state, 1, false).empty();
         const Rgb colour = Make(state, mon);
         long whole = 0;
         for (const Rect &r : rects) {
@@ -113,12 +120,21 @@ struct Judge {
         owner.assign(size_t(virt.right) * size_t(virt.bottom), call = 0);
         const size_t n = monitors.size();
         std::vector<std::vector<std::pair<long, uint32_t>>> found(n);  // candidates: layer, state before it
+        // Counting only: the newest whole layer among many whole ones; past the real count, layers are whole
+        // by chance now and then, never most of a hundred.
+        std::vector<std::vector<char>> recent(n, std::vector<char>(100));
+        std::vector<long> wholes(n), counted(n);
         model::Random rng;
         for (long k = 0; k <= bound; ++k)  // paint 0's tiles and frame 0 never show
             for (size_t m = 0; m < n; ++m) {
+                if (countOnly && k > 0) {
+                    char &slot = recent[m][size_t(k % 100)];
+                    wholes[m] -= slot;
+                    wholes[m] += slot = Whole(monitors[m], k, rng.state);
+                    counted[m] = slot && wholes[m] >= (tiles ? 30 : 10) ? k : counted[m];
+                }
                 // A few tiles, not the newest alone: chance matches past the real count are common.
-                if (k > 0 && (countOnly && !tiles ? MostlyWhole(monitors[m], rng.state)
-                                                   : Paint(monitors[m], k, rng.state, tiles ? 6 : 1, false).empty()))
+                else if (k > 0 && Paint(monitors[m], k, rng.state, tiles ? 6 : 1, false).empty())
                     found[m].push_back({k, rng.state});
                 for (int i = 0; i < (tiles ? 6 : m + 1 == n ? 75 : 0); ++i)
                     rng.Next();
@@ -126,9 +142,7 @@ struct Judge {
         std::string report;
         for (size_t m = 0; m < n; ++m) {
             std::string why = "no layer shows whole";
-            long shown = 0;
-            if (countOnly && !found[m].empty())
-                shown = found[m].back().first;
+            long shown = counted[m];
             for (size_t c = found[m].size(); c-- > 0 && c + 4 >= found[m].size() && shown == 0;) {
                 const std::string wrong = Paint(monitors[m], found[m][c].first, found[m][c].second, bound, true);
                 shown = wrong.empty() ? found[m][c].first : 0;
