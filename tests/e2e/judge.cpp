@@ -120,8 +120,9 @@ struct Judge {
         owner.assign(size_t(virt.right) * size_t(virt.bottom), call = 0);
         const size_t n = monitors.size();
         std::vector<std::vector<std::pair<long, uint32_t>>> found(n);  // candidates: layer, state before it
-        // Counting only: the newest whole layer among many whole ones; past the real count, layers are whole
-        // by chance now and then, never most of a hundred.
+        // Counting only: the newest whole layer among others whole. Past the real count, a tile is whole by
+        // chance now and then, never thirty in a hundred; a frame never is, while only a few of the last
+        // hundred frames are left whole on a small screen.
         std::vector<std::vector<char>> recent(n, std::vector<char>(100));
         std::vector<long> wholes(n), counted(n);
         model::Random rng;
@@ -131,7 +132,7 @@ struct Judge {
                     char &slot = recent[m][size_t(k % 100)];
                     wholes[m] -= slot;
                     wholes[m] += slot = Whole(monitors[m], k, rng.state);
-                    counted[m] = slot && wholes[m] >= (tiles ? 30 : 10) ? k : counted[m];
+                    counted[m] = slot && wholes[m] >= (tiles ? 30 : 3) ? k : counted[m];
                 }
                 // A few tiles, not the newest alone: chance matches past the real count are common.
                 else if (k > 0 && Paint(monitors[m], k, rng.state, tiles ? 6 : 1, false).empty())
