@@ -68,7 +68,6 @@ keep() { # KEY RATE: keeps the better of the runs of a rate
     rate[$1]=$(awk -v a="${rate[$1]:-0}" -v b="$2" 'BEGIN { printf "%.0f", (a > b ? a : b) }')
 }
 declare -A rate rss private mesa cover keeps exit_load
-alone=$("$bin/bench/burner" 4)
 for attempt in 1 2; do
     for layout in "${layouts[@]}"; do
         line=$("$bin/bench/quads_headless_rate" quads "$layout" 30000)
@@ -88,7 +87,7 @@ for attempt in 1 2; do
                     private[$program,$runner]=$(calc %.1f "$(number "$line" private_kib) / 1024")
                     mesa[$program,$runner]=$( (($(number "$line" mesa))) && echo yes || echo no)
                     cover[$program,$runner]=$(calc %.0f "$(number "$line" cover_ms)")
-                    keeps[$program,$runner]=$(calc %.1f "100 * $(number "$line" job_beside) / $alone")
+                    keeps[$program,$runner]=$(calc %.1f "100 * $(number "$line" job_beside) / ($(number "$line" job_alone) > 0 ? $(number "$line" job_alone) : 1)")
                     exit_load[$program,$runner]=$(calc %.0f "$(number "$line" exit_ms)")
                 fi
             done

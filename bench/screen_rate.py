@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Runs a real program on an X server of its own and measures it from the outside only: how long until every
-monitor shows its drawing, how many tiles or frames per second reach the screen (two captures some seconds
-apart, read by the judge against the fixed random sequence), its peak resident memory and, with "load", how
-much bench/burner gets done beside it and how long it takes to end after a key while the burner runs.
+monitor shows its drawing, how many tiles or frames per second reach the screen (the program stopped twice,
+some seconds of drawing apart, and the screen read by the judge against the fixed random sequence), its
+memory and, with "load", how
+much bench/burner gets done beside it, against alone, and how long it takes to end after a key while the
+burner runs.
 Prints one JSON line; exit 1 when nothing was counted.
-   screen_rate native|wine PROGRAM LAYOUT SECONDS WORK_DIR [load]
+   screen_rate.py native|wine PROGRAM LAYOUT SECONDS WORK_DIR [load]
 PROGRAM is the native program or the .exe; LAYOUT is WIDTHxHEIGHT (Xvfb) or two (Xorg's dummy driver). Needs
 TOVIX_JUDGE and TOVIX_BURNER; for Wine TOVIX_WINE64, TOVIX_WINESERVER and TOVIX_WINEPREFIX (a ready prefix)."""
 import json, os, signal, subprocess, sys, time
@@ -62,8 +64,12 @@ def main():
                       rate=round((second - first) / ran, 1) if first and second >= first else -1,
                       job_beside=0, **memory(p.pid))
         burner = [os.environ['TOVIX_BURNER']]
-        if len(sys.argv) == 7:
-            result['job_beside'] = int(subprocess.run(burner + ['4'], capture_output=True, text=True).stdout)
+        if len(sys.argv) == 7:  # the job alone, with the program stopped, then beside it: the same moment's machine
+            job = lambda: int(subprocess.run(burner + ['4'], capture_output=True, text=True).stdout)
+            os.kill(p.pid, signal.SIGSTOP)
+            result['job_alone'] = job()
+            os.kill(p.pid, signal.SIGCONT)
+            result['job_beside'] = job()
         code, took = s.end_under_load(p, lambda: s.run('xdotool', 'key', 'a'), 10,
                                       [burner + ['30']] if len(sys.argv) == 7 else [])
         result.update(exit_ms=round(took * 1000, 1) if code is not None else -1,
