@@ -20,8 +20,9 @@ def wine_env(**more):
 
 
 def spawn(argv, **kw):
-    """A child in a process group of its own that gets SIGTERM when this process dies."""
-    return subprocess.Popen(argv, start_new_session=True, preexec_fn=lambda: _libc.prctl(1, signal.SIGTERM), **kw)
+    """A child in a process group of its own that gets SIGTERM when this process dies. It stays in this
+    session: the kernel shares the processor between sessions before it looks at their threads' priorities."""
+    return subprocess.Popen(argv, process_group=0, preexec_fn=lambda: _libc.prctl(1, signal.SIGTERM), **kw)
 
 
 def poll(pred, timeout, step=0.02):

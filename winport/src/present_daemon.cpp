@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -27,6 +28,10 @@ void *WaitForTerminate(void *signals)
 {
     int signal = 0;
     sigwait(static_cast<sigset_t *>(signals), &signal);
+    // The process has ended only once every thread has, and an idle-priority drawing thread gets no
+    // processor on a busy machine: it is lifted first (where it may be lifted, it was made idle).
+    sched_param param{};
+    sched_setscheduler(getpid(), SCHED_OTHER, &param);
     _exit(0);
 }
 
