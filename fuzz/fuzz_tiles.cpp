@@ -3,22 +3,17 @@
 // show the model's tiles pixel for pixel.
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "program_test.h"
 
 void program_test::ResetProgramGlobals() {}
 
-namespace {
-
-struct Key {
-    WORD vk;
-    bool types;  // a character, and so the end
-};
-const Key kKeys[] = {{'A', true}, {'7', true}, {VK_SPACE, true}, {VK_ESCAPE, true}, {VK_RETURN, true},
-                     {VK_SHIFT, false}, {VK_CONTROL, false}, {VK_LEFT, false}, {VK_F1, false}};
-
-}  // namespace
+// Keys, and whether each types a character and so ends the program.
+const std::pair<WORD, bool> kKeys[] = {{'A', true},        {'7', true},         {VK_SPACE, true},
+                                       {VK_ESCAPE, true},  {VK_RETURN, true},   {VK_SHIFT, false},
+                                       {VK_CONTROL, false}, {VK_LEFT, false},   {VK_F1, false}};
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -55,9 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             quits = true;
             steps.push_back([=] { winport::InjectWheel(arg & 1 ? 120 : -120); });
         } else if (kind == 3) {
-            const Key k = kKeys[arg % (sizeof kKeys / sizeof kKeys[0])];
-            quits = quits || k.types;
-            steps.push_back([=] { winport::InjectKeyPress(k.vk); });
+            const auto [vk, types] = kKeys[arg % (sizeof kKeys / sizeof kKeys[0])];
+            quits = quits || types;
+            steps.push_back([vk = vk] { winport::InjectKeyPress(vk); });
         } else {
             steps.push_back([] {});  // a retrieval with nothing new: a paint
         }

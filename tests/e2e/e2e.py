@@ -188,7 +188,7 @@ class Session:
         rate = RATES[self.runner][p.prog] / (len(monitors) if p.prog == 'tiles' else 1)
         while True:
             now, part = time.monotonic(), min(1.0, max(0.0, end - time.monotonic()))
-            r = subprocess.run([os.environ['TOVIX_JUDGE'], '-t', str(part), '-s', '%s/%d.ppm' % (self.work, p.pid)] +
+            r = subprocess.run([os.environ['TOVIX_JUDGE'], '-t', str(part)] +
                                ['-c'] * cursor + ['-n'] * self.count_only + [p.prog, str(int(p.count + (now - p.when + part + 0.2) * rate))] +
                                ['%dx%d+%d+%d' % m for m in monitors],
                                env=dict(os.environ, DISPLAY=self.display), capture_output=True, text=True)

@@ -1,8 +1,8 @@
 // Reads an X display's root window against what tovixtiles or tovixquads must draw (model.h) and prints per
 // monitor how many tiles or frames it shows, or where it first goes wrong; exit 0 when every monitor fits.
-//   judge [-t SECONDS to keep capturing until it fits] [-s FILE.ppm to save one that does not] [-c: is the
-//         pointer hidden?] [-n: only count, for a program that may have drawn while the server copied]
-//         tiles|quads MOST-PAINTS-OR-FRAMES WxH+X+Y... (root; Windows' order, primary first)
+//   judge [-t SECONDS to keep capturing until it fits] [-c: is the pointer hidden?] [-n: only count, for
+//         a program that may have drawn while the server copied] tiles|quads MOST-PAINTS-OR-FRAMES
+//         WxH+X+Y... (root; Windows' order, primary first)
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
@@ -161,11 +161,9 @@ int main(int argc, char **argv)
 {
     Judge j;
     double timeout = 0;
-    const char *save = nullptr;
     bool cursor = false, usage = false;
-    for (int o; (o = getopt(argc, argv, "t:s:cn")) != -1; usage = usage || o == '?') {
+    for (int o; (o = getopt(argc, argv, "t:cn")) != -1; usage = usage || o == '?') {
         timeout = o == 't' ? std::atof(optarg) : timeout;
-        save = o == 's' ? optarg : save;
         cursor = cursor || o == 'c';
         j.countOnly = j.countOnly || o == 'n';
     }
@@ -179,7 +177,7 @@ int main(int argc, char **argv)
     }
     Display *d = usage || bound < 1 ? nullptr : XOpenDisplay(nullptr);
     if (d == nullptr)
-        return std::fprintf(stderr, "usage: judge [-t SECONDS] [-s FILE.ppm] [-c] [-n] tiles|quads BOUND WxH+X+Y...\n"), 2;
+        return std::fprintf(stderr, "usage: judge [-t SECONDS] [-c] [-n] tiles|quads BOUND WxH+X+Y...\n"), 2;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
     std::string report;
     bool ok = false;
@@ -197,14 +195,6 @@ int main(int argc, char **argv)
         const bool hidden = std::all_of(c->pixels, end, [](unsigned long p) { return p >> 24 == 0; });
         std::printf("cursor %s\n", hidden ? "hidden" : "shown");
         XFree(c);
-    }
-    if (FILE *f = ok || save == nullptr ? nullptr : std::fopen(save, "wb")) {
-        std::fprintf(f, "P6 %d %d 255\n", j.virt.right, j.virt.bottom);
-        for (int y = 0; y < j.virt.bottom; ++y)
-            for (int x = 0; x < j.virt.right; ++x)
-                std::fputc(j.At(x, y).r, f), std::fputc(j.At(x, y).g, f), std::fputc(j.At(x, y).b, f);
-        std::printf("capture saved as %s\n", save);
-        std::fclose(f);
     }
     XCloseDisplay(d);
     return ok ? 0 : 1;
