@@ -70,7 +70,7 @@ bool DaemonHost::Start(::Window window, std::string *reason)
         return scanout_.Open(display_, window_, width, height) ? scanout_.Pixels() : nullptr;
     });
     if (!laidOut || scanout_.Pixels() != Framebuffer().pixels) {
-        *reason = "cannot draw into the window (it needs 24-bit colour)";
+        *reason = laidOut ? "cannot draw into the window (it needs 24-bit colour)" : "the window is too large to cover";
         return false;
     }
     return true;

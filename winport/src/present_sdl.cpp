@@ -114,7 +114,8 @@ bool SdlHost::Start(std::string *reason)
     });
     if (!shown || scanout_.Pixels() != Framebuffer().pixels) {
         *reason = display_ == nullptr ? "cannot connect to the display"
-                                      : "the display's monitors cannot be covered (it needs 24-bit colour)";
+                  : !shown            ? "the display's monitors cannot be covered"
+                                      : "cannot show pixels on this display (it needs 24-bit colour)";
         SDL_Quit();
         return false;
     }
