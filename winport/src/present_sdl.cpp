@@ -218,7 +218,7 @@ void SdlHost::OpenWindows()
         if (output.window != nullptr && SDL_GetWindowWMInfo(output.window, &info))
             output.xWindow = info.info.x11.window;
         else
-            std::fprintf(stderr, "tovix: cannot cover a monitor: %s\n", SDL_GetError());
+            std::fprintf(stderr, "%s: cannot cover a monitor: %s\n", ProgramName(), SDL_GetError());
     }
     windowsOpen_ = true;
     ShowAll();

@@ -192,5 +192,4 @@ long LiveGdiObjects()
 long OutstandingDCs() { return Port().outstandingDcs; }
 long BitBltCalls() { return Port().bitBlts; }
 
-
 }  // namespace winport

@@ -17,6 +17,7 @@ int IgnoreError(Display *, XErrorEvent *) { return 0; }
 }  // namespace
 
 void SetProgramName(const char *name) { g_programName = name; }
+const char *ProgramName() { return g_programName; }
 
 void EndBecause(const char *reason)
 {

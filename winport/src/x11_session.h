@@ -6,6 +6,7 @@
 namespace winport::detail {
 
 void SetProgramName(const char *name);
+const char *ProgramName();
 // Ends the process with exit code 0, as a failed start-up ends, saying why in one line.
 [[noreturn]] void EndBecause(const char *reason);
 // The server going away ends the program with EndBecause; a refused request (a grab the server
