@@ -67,6 +67,7 @@ const Failure kFailures[] = {
     {"BitmapPixelFormatSetting", winport::Call::SetPixelFormat, 1, 0, Outcome::Blackout},
     {"BitmapContextCreation", winport::Call::wglCreateContext, 1, 0, Outcome::Blackout},
     {"BitmapContextBinding", winport::Call::wglMakeCurrent, 1, 0, Outcome::Blackout},
+    {"BitmapGlStart", winport::Call::GlStart, 0, 0, Outcome::Blackout},
     {"PaintCopy", winport::Call::BitBlt, 0, 5, Outcome::Frames},
     {"IdleCopy", winport::Call::BitBlt, 1, 5, Outcome::IdleCopyLost},
     {"IdleCopysScreenDc", winport::Call::GetDC, 1, 5, Outcome::IdleCopyLost},

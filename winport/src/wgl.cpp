@@ -490,7 +490,7 @@ bool Realize(Binding &binding, GlContext &context)
         return true;
     }
     bool created = context.egl == nullptr;
-    if (created && (context.egl = egl::CreateContext()) == nullptr) {
+    if (created && (Failing(Call::GlStart) || (context.egl = egl::CreateContext()) == nullptr)) {
         context.failed = true;
         return false;
     }

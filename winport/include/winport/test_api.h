@@ -79,6 +79,7 @@ enum class Call {
     CreateCompatibleDC,
     CreateDIBSection,
     BitBlt,
+    GlStart,  // not a Windows call: Mesa's context, made at a context's first GL call on a bitmap
 };
 void FailCall(Call call, int skip = 0, int count = 1 << 30);
 
