@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <malloc.h>
 #include <map>
 #include <memory>
 #include <vector>
@@ -74,6 +75,7 @@ struct GlContext {
     int viewportWidth = 0;
     int viewportHeight = 0;
     PrimitiveTracker primitive;
+    unsigned modesMet = 0;  // glBegin modes drawn so far, one bit each
 };
 
 struct Binding {
@@ -91,6 +93,9 @@ struct GlState {
     // Kept between calls to spare allocations.
     RectList uploads;
     std::vector<uint32_t> flip;
+    // Mesa compiles at a context's first drawing and at each new kind of primitive, and frees what it
+    // compiled with; glibc would keep those pages for good. The readback after such a drawing hands them back.
+    bool compiled = false;
 };
 
 GlState &State()
@@ -502,8 +507,10 @@ bool Realize(Binding &binding, GlContext &context)
     gl.BindFramebuffer(egl::kFramebuffer, buffer->framebuffer);
     if (!CatchUp(*buffer, *drawable.bitmap))
         return false;
-    if (created)
+    if (created) {
         gl.Viewport(0, 0, context.viewportWidth, context.viewportHeight);
+        State().compiled = true;
+    }
     binding.buffer = buffer;
     binding.realized = true;
     return true;
@@ -594,6 +601,10 @@ void ReadBackDrawable()
     ReadDamage(*buffer, *bitmap);
     // The buffer was level with the bitmap before its own readbacks, and is so after them.
     buffer->version = bitmap->changes.Version();
+    if (State().compiled) {
+        State().compiled = false;
+        malloc_trim(0);
+    }
 }
 
 void NoteBegin(egl::Enum mode)
@@ -603,6 +614,10 @@ void NoteBegin(egl::Enum mode)
     if (context == nullptr || mode > egl::kPolygon || context->insidePrimitive)
         return;
     context->insidePrimitive = true;
+    if ((context->modesMet & (1u << mode)) == 0) {
+        context->modesMet |= 1u << mode;
+        State().compiled = true;
+    }
     context->primitive = PrimitiveTracker{};
     context->primitive.mode = mode;
 }
