@@ -98,7 +98,7 @@ def xorg_conf(monitors):
 class Session:
     """An X server of our own showing the monitors; under Wine also a persistent wineserver for its life."""
 
-    def __init__(self, runner, monitors, work, pin=True):
+    def __init__(self, runner, monitors, work, pin=True, shm=True):
         self.runner, self.monitors, self.work, self.children, self.guard = runner, monitors, work, [], None
         # A native program's framebuffer is the memory the X server copies from, while the program draws on.
         # On one processor with a real-time server, the program never draws while the server copies or
@@ -117,8 +117,7 @@ class Session:
                 f.write(xorg_conf(monitors))
             argv = ['/usr/lib/xorg/Xorg', '-config', f.name, '-configdir', work + '/none', '-logfile',
                     work + '/xorg.log', '-novtswitch', '-sharevts']
-            # Natively, the presenter's other path too: without shared memory the pixels go in the requests.
-            argv += ['-extension', 'MIT-SHM'] * (runner == 'native')
+            argv += ['-extension', 'MIT-SHM'] * (not shm)
         with open(work + '/x.log', 'w') as log:
             self.x = spawn(['chrt', '-f', '1'] * bool(self.pin) + self.pin + argv + ['-displayfd', str(write), '-nolisten', 'tcp', '-noreset'], pass_fds=[write],
                            stdout=log, stderr=log)

@@ -148,7 +148,8 @@ def screen_savers(s):
 
 def main():
     runner, layout, work = sys.argv[1:4]
-    s = e2e.Session(runner, e2e.LAYOUTS[layout], work)
+    # Natively on two monitors, the presenter's other path: without shared memory the pixels go in the requests.
+    s = e2e.Session(runner, e2e.LAYOUTS[layout], work, shm=not (runner == 'native' and layout == 'two'))
     try:
         # Across the layouts each runner ends the programs with a button, the wheel, a key and a move.
         kinds = {'one': ['button', 'wheel'], 'two': ['key', 'key' if runner == 'native' else 'move']}[layout]
