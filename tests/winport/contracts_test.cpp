@@ -42,6 +42,25 @@ TEST_F(PortTest, UnusableLayoutsAreRefused)
         EXPECT_FALSE(winport::ResetDesktop(layout)) << &layout - layouts;
 }
 
+// Each monitor's call may draw anywhere: only its own monitor takes it, and the DC is whole again after.
+TEST_F(PortTest, EachMonitorsCallDrawsThroughADcClippedToThatMonitorAlone)
+{
+    ASSERT_TRUE(winport::ResetDesktop({{RECT{0, 0, 64, 48}}, {RECT{-48, 8, -8, 40}}}));
+    HDC screen = GetDC(nullptr);
+    static int calls = 0;
+    EnumDisplayMonitors(screen, nullptr, [](HMONITOR, HDC dc, LPRECT, LPARAM) -> BOOL {
+        Fill(dc, RECT{-99, -99, 99, 99}, RGB(++calls, 0, 0));  // far past every monitor
+        return TRUE;
+    }, 0);
+    const std::vector<RECT> monitors = winport::Monitors();
+    for (size_t m = 0; m < monitors.size(); ++m)
+        for (LONG y = monitors[m].top; y < monitors[m].bottom; ++y)
+            for (LONG x = monitors[m].left; x < monitors[m].right; ++x)
+                ASSERT_EQ(winport::ScreenPixel(x, y), RGB(m + 1, 0, 0)) << x << "," << y;
+    Fill(screen, RECT{-99, -99, 99, 99}, kWhite);
+    EXPECT_EQ(winport::ScreenPixel(0, 0), kWhite) << "the last call's clip outlived it";
+}
+
 TEST_F(PortTest, DibSectionsThatCannotBeMadeAreRefused)
 {
     const struct { const char *name; void (*spoil)(BITMAPINFOHEADER &); } cases[] = {
