@@ -71,19 +71,15 @@ class Window:
         self.x = x = ctypes.CDLL('libX11.so.6')
         x.XOpenDisplay.restype = ctypes.c_void_p
         x.XCreateSimpleWindow.restype = x.XDefaultRootWindow.restype = ctypes.c_ulong
-        x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 2 + [ctypes.c_uint] * 3 + [
-            ctypes.c_ulong] * 2
-        for f in (x.XDefaultRootWindow, x.XSync):
-            f.argtypes = [ctypes.c_void_p] + [ctypes.c_int] * (f == x.XSync)
-        x.XMapWindow.argtypes = x.XDestroyWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-        self.display = x.XOpenDisplay(s.display.encode())
+        self.display = d = ctypes.c_void_p(x.XOpenDisplay(s.display.encode()))  # 64 bits, as XIDs below
         w, h = s.monitors[0][:2]
-        self.id = x.XCreateSimpleWindow(self.display, x.XDefaultRootWindow(self.display), 0, 0, w, h, 0, 0, 0)
-        x.XMapWindow(self.display, self.id)
-        x.XSync(self.display, 0)
+        self.id = x.XCreateSimpleWindow(d, ctypes.c_ulong(x.XDefaultRootWindow(d)), 0, 0, w, h, 0, ctypes.c_ulong(0),
+                                        ctypes.c_ulong(0))
+        x.XMapWindow(d, ctypes.c_ulong(self.id))
+        x.XSync(d, 0)
 
     def destroy(self):
-        self.x.XDestroyWindow(self.display, self.id)
+        self.x.XDestroyWindow(self.display, ctypes.c_ulong(self.id))
         self.x.XSync(self.display, 0)
 
 
