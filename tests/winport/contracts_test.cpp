@@ -47,11 +47,11 @@ TEST_F(PortTest, EachMonitorsCallDrawsThroughADcClippedToThatMonitorAlone)
 {
     ASSERT_TRUE(winport::ResetDesktop({{RECT{0, 0, 64, 48}}, {RECT{-48, 8, -8, 40}}}));
     HDC screen = GetDC(nullptr);
-    static int calls = 0;
-    EnumDisplayMonitors(screen, nullptr, [](HMONITOR, HDC dc, LPRECT, LPARAM) -> BOOL {
-        Fill(dc, RECT{-99, -99, 99, 99}, RGB(++calls, 0, 0));  // far past every monitor
+    int calls = 0;
+    EnumDisplayMonitors(screen, nullptr, [](HMONITOR, HDC dc, LPRECT, LPARAM count) -> BOOL {
+        Fill(dc, RECT{-99, -99, 99, 99}, RGB(++*reinterpret_cast<int *>(count), 0, 0));  // far past every monitor
         return TRUE;
-    }, 0);
+    }, reinterpret_cast<LPARAM>(&calls));
     const std::vector<RECT> monitors = winport::Monitors();
     for (size_t m = 0; m < monitors.size(); ++m)
         for (LONG y = monitors[m].top; y < monitors[m].bottom; ++y)
