@@ -21,6 +21,12 @@ namespace winport::detail {
 
 namespace {
 
+bool InputWaiting()
+{
+    const Queue &q = Port().queue;
+    return !q.input.empty() || !q.posted.empty() || q.quitPosted;
+}
+
 WORD VirtualKeyFor(SDL_Keycode sym)
 {
     if (sym >= SDLK_a && sym <= SDLK_z)
@@ -177,24 +183,30 @@ void SdlHost::WatchInput(int fd)
         lock.lock();
         if (watchStop_)
             break;
-        if (ready > 0 && p[0].revents != 0 && !boosted_.exchange(true)) {
-            sched_param param{};
-            // Refused once, refused for good: the thread keeps its own priority from here on.
-            if (sched_setscheduler(guiThread_, SCHED_OTHER, &param) != 0) {
-                boosted_ = false;
-                break;
-            }
-        }
+        // Refused once, refused for good: the thread keeps its own priority from here on.
+        if (ready > 0 && p[0].revents != 0 && !Lift())
+            break;
         if (boosted_)
             watchWake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return watchStop_ || !boosted_; });
     }
 }
 
+// Lets the GUI thread compete for the processor until the input that came is handled; false when refused.
+bool SdlHost::Lift()
+{
+    if (boosted_.exchange(true))
+        return true;
+    sched_param param{};
+    if (sched_setscheduler(guiThread_, SCHED_OTHER, &param) == 0)
+        return true;
+    boosted_ = false;
+    return false;
+}
+
 void SdlHost::EndBoostOnceInputIsHandled()
 {
-    const Queue &q = Port().queue;
     // Stay lifted through the quit, so the program also ends promptly.
-    if (!q.input.empty() || !q.posted.empty() || q.quitPosted)
+    if (InputWaiting())
         return;
     if (Port().threadPriority == THREAD_PRIORITY_IDLE && Port().idleIsSchedIdle) {
         sched_param param{};
@@ -383,14 +395,16 @@ void SdlHost::Present()
 void SdlHost::Poll()
 {
     Uint64 now = SDL_GetPerformanceCounter();
-    if (boosted_) {
+    if (boosted_ || now - lastPump_ >= pumpTicks_)
         TakeEvents();
-        EndBoostOnceInputIsHandled();
-    } else if (now - lastPump_ >= pumpTicks_) {
-        TakeEvents();
-    }
     if (now - lastPresent_ >= refreshTicks_)
         Present();
+    // Input this thread read from the connection before the watcher woke to it is handled lifted all
+    // the same: at idle priority on a busy machine it would wait a second or more.
+    if (InputWaiting())
+        Lift();
+    if (boosted_)
+        EndBoostOnceInputIsHandled();
 }
 
 bool SdlHost::WaitForInput()

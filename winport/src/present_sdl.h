@@ -53,6 +53,7 @@ private:
     void StartInputWatch();
     void StopInputWatch();
     void WatchInput(int fd);
+    bool Lift();
     void EndBoostOnceInputIsHandled();
 
     std::vector<Output> outputs_;
