@@ -3,6 +3,7 @@
 // message-retrieval thread.
 #include "present_sdl.h"
 
+#include "keys.h"
 #include "x11_session.h"
 
 #include <SDL2/SDL_syswm.h>
@@ -27,23 +28,16 @@ bool InputWaiting()
     return !q.input.empty() || !q.posted.empty() || q.quitPosted;
 }
 
+// The keys that type nothing; the others are named by the character they type.
 WORD VirtualKeyFor(SDL_Keycode sym)
 {
-    if (sym >= SDLK_a && sym <= SDLK_z)
-        return static_cast<WORD>('A' + (sym - SDLK_a));
-    if (sym >= SDLK_0 && sym <= SDLK_9)
-        return static_cast<WORD>(sym);
     if (sym >= SDLK_F1 && sym <= SDLK_F12)
         return static_cast<WORD>(VK_F1 + (sym - SDLK_F1));
     if (sym >= SDLK_KP_1 && sym <= SDLK_KP_9)
         return static_cast<WORD>(VK_NUMPAD0 + 1 + (sym - SDLK_KP_1));
     switch (sym) {
     case SDLK_KP_0: return VK_NUMPAD0;
-    case SDLK_BACKSPACE: return VK_BACK;
-    case SDLK_TAB: return VK_TAB;
-    case SDLK_RETURN: case SDLK_KP_ENTER: return VK_RETURN;
-    case SDLK_ESCAPE: return VK_ESCAPE;
-    case SDLK_SPACE: return VK_SPACE;
+    case SDLK_KP_ENTER: return VK_RETURN;
     case SDLK_LSHIFT: case SDLK_RSHIFT: return VK_SHIFT;
     case SDLK_LCTRL: case SDLK_RCTRL: return VK_CONTROL;
     case SDLK_LALT: case SDLK_RALT: return VK_MENU;
@@ -51,20 +45,8 @@ WORD VirtualKeyFor(SDL_Keycode sym)
     case SDLK_UP: return VK_UP;
     case SDLK_RIGHT: return VK_RIGHT;
     case SDLK_DOWN: return VK_DOWN;
-    case SDLK_SEMICOLON: return VK_OEM_1;
-    case SDLK_EQUALS: return VK_OEM_PLUS;
-    case SDLK_COMMA: return VK_OEM_COMMA;
-    case SDLK_MINUS: return VK_OEM_MINUS;
-    case SDLK_PERIOD: return VK_OEM_PERIOD;
-    case SDLK_SLASH: return VK_OEM_2;
-    case SDLK_BACKQUOTE: return VK_OEM_3;
-    case SDLK_LEFTBRACKET: return VK_OEM_4;
-    case SDLK_BACKSLASH: return VK_OEM_5;
-    case SDLK_RIGHTBRACKET: return VK_OEM_6;
-    case SDLK_QUOTE: return VK_OEM_7;
     default:
-        // Any other key that types something arrives as a typed character, as Windows' VK_PACKET.
-        return (sym >= 32 && sym < 0xFFFF && (sym & SDLK_SCANCODE_MASK) == 0) ? VK_PACKET : 0;
+        return (sym & SDLK_SCANCODE_MASK) == 0 ? VirtualKeyForCharacter(static_cast<uint32_t>(sym)) : 0;
     }
 }
 
