@@ -8,25 +8,13 @@
 
 #include <SDL2/SDL_syswm.h>
 #include <X11/Xlib.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sched.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
 namespace winport::detail {
 
 namespace {
-
-bool InputWaiting()
-{
-    const Queue &q = Port().queue;
-    return !q.input.empty() || !q.posted.empty() || q.quitPosted;
-}
 
 // The keys that type nothing; the others are named by the character they type.
 WORD VirtualKeyFor(SDL_Keycode sym)
@@ -107,7 +95,6 @@ bool SdlHost::Start(std::string *reason)
         SDL_Quit();
         return false;
     }
-    guiThread_ = static_cast<pid_t>(syscall(SYS_gettid));
     Uint64 frequency = SDL_GetPerformanceFrequency();
     refreshTicks_ = frequency / static_cast<Uint64>(refresh > 0 ? refresh : 60);
     pumpTicks_ = frequency / 1000;  // input is looked at every millisecond at most
@@ -116,89 +103,20 @@ bool SdlHost::Start(std::string *reason)
 
 void SdlHost::Stop()
 {
-    StopInputWatch();
+    inputWatch_.Stop();
     // The windows, grabs and connection end with the process; tearing them down one by one would
     // only keep the covered screen up longer (SDL waits for the server to confirm each unmap).
 }
 
 void SdlHost::StartInputWatch()
 {
-    if (watcher_.joinable() || outputs_.empty() || outputs_.front().window == nullptr)
+    if (outputs_.empty() || outputs_.front().window == nullptr)
         return;
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
     if (!SDL_GetWindowWMInfo(outputs_.front().window, &info) || info.subsystem != SDL_SYSWM_X11)
         return;
-    int fd = ConnectionNumber(info.info.x11.display);
-    if (pipe2(wakePipe_, O_CLOEXEC) != 0)
-        return;
-    watchStop_ = false;
-    watcher_ = std::thread([this, fd] { WatchInput(fd); });
-}
-
-void SdlHost::StopInputWatch()
-{
-    if (!watcher_.joinable())
-        return;
-    {
-        std::lock_guard<std::mutex> lock(watchMutex_);
-        watchStop_ = true;
-    }
-    watchWake_.notify_all();
-    char byte = 0;
-    (void)!write(wakePipe_[1], &byte, 1);
-    watcher_.join();
-    close(wakePipe_[0]);
-    close(wakePipe_[1]);
-    wakePipe_[0] = wakePipe_[1] = -1;
-}
-
-// Runs on the watcher thread: it never reads the connection, it only notices that something
-// arrived and lets the GUI thread compete for the processor until it has handled it.
-void SdlHost::WatchInput(int fd)
-{
-    std::unique_lock<std::mutex> lock(watchMutex_);
-    while (!watchStop_) {
-        lock.unlock();
-        pollfd p[2] = {{fd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        int ready = poll(p, 2, -1);
-        lock.lock();
-        if (watchStop_)
-            break;
-        // Refused once, refused for good: the thread keeps its own priority from here on.
-        if (ready > 0 && p[0].revents != 0 && !Lift())
-            break;
-        if (boosted_)
-            watchWake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return watchStop_ || !boosted_; });
-    }
-}
-
-// Lets the GUI thread compete for the processor until the input that came is handled; false when refused.
-bool SdlHost::Lift()
-{
-    if (boosted_.exchange(true))
-        return true;
-    sched_param param{};
-    if (sched_setscheduler(guiThread_, SCHED_OTHER, &param) == 0)
-        return true;
-    boosted_ = false;
-    return false;
-}
-
-void SdlHost::EndBoostOnceInputIsHandled()
-{
-    // Stay lifted through the quit, so the program also ends promptly.
-    if (InputWaiting())
-        return;
-    if (Port().threadPriority == THREAD_PRIORITY_IDLE && Port().idleIsSchedIdle) {
-        sched_param param{};
-        sched_setscheduler(0, SCHED_IDLE, &param);
-    }
-    {
-        std::lock_guard<std::mutex> lock(watchMutex_);
-        boosted_ = false;
-    }
-    watchWake_.notify_all();
+    inputWatch_.Start(ConnectionNumber(info.info.x11.display));
 }
 
 void SdlHost::OpenWindows()
@@ -224,7 +142,7 @@ void SdlHost::OpenWindows()
 
 void SdlHost::CloseWindows()
 {
-    StopInputWatch();
+    inputWatch_.Stop();
     for (Output &output : outputs_) {
         if (output.window != nullptr)
             SDL_DestroyWindow(output.window);
@@ -377,16 +295,11 @@ void SdlHost::Present()
 void SdlHost::Poll()
 {
     Uint64 now = SDL_GetPerformanceCounter();
-    if (boosted_ || now - lastPump_ >= pumpTicks_)
+    if (inputWatch_.Lifted() || now - lastPump_ >= pumpTicks_)
         TakeEvents();
     if (now - lastPresent_ >= refreshTicks_)
         Present();
-    // Input this thread read from the connection before the watcher woke to it is handled lifted all
-    // the same: at idle priority on a busy machine it would wait a second or more.
-    if (InputWaiting())
-        Lift();
-    if (boosted_)
-        EndBoostOnceInputIsHandled();
+    inputWatch_.Poll();
 }
 
 bool SdlHost::WaitForInput()

@@ -74,6 +74,7 @@ bool WaylandHost::Start(std::string *reason)
 
 void WaylandHost::Stop()
 {
+    inputWatch_.Stop();
     if (display_ != nullptr)
         wl_display_flush(display_);
 }
@@ -190,10 +191,14 @@ void WaylandHost::OpenCovers()
     coversOpen_ = true;
     Port().damage.Add(RECT{0, 0, Framebuffer().width, Framebuffer().height});
     Present();
+    // Input and the compositor's other events share the connection: the GUI thread is lifted for
+    // either, and drops back at once when no input came.
+    inputWatch_.Start(wl_display_get_fd(display_));
 }
 
 void WaylandHost::CloseCovers()
 {
+    inputWatch_.Stop();
     covers_.clear();
     coversOpen_ = false;
     wl_display_flush(display_);
@@ -291,11 +296,12 @@ void WaylandHost::Present()
 void WaylandHost::Poll()
 {
     auto now = std::chrono::steady_clock::now();
-    if (now - lastPump_ < kPumpInterval)
-        return;
-    lastPump_ = now;
-    Dispatch(0);
-    Present();
+    if (inputWatch_.Lifted() || now - lastPump_ >= kPumpInterval) {
+        lastPump_ = now;
+        Dispatch(0);
+        Present();
+    }
+    inputWatch_.Poll();
 }
 
 bool WaylandHost::WaitForInput()

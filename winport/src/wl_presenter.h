@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "input_watch.h"
 #include "port.h"
 #include "wl_cover.h"
 #include "wl_input.h"
@@ -61,6 +62,7 @@ private:
     uint32_t primary_ = 0;  // the output whose top-left corner is the virtual screen's (0, 0)
     POINT origin_{};        // that corner, in the compositor's logical coordinates
     std::chrono::steady_clock::time_point lastPump_{};
+    InputWatch inputWatch_;
 };
 
 }  // namespace winport::detail
