@@ -74,8 +74,9 @@ void InputWatch::Watch(int fd)
 // Lets the GUI thread compete for the processor until the input that came is handled; false when refused.
 bool InputWatch::Lift()
 {
-    if (lifted_.exchange(true))
-        return true;
+    // Applied each time, not only when the flag was down: a drop back racing with the watcher can
+    // leave the thread at idle priority under a raised flag, and starved there on a busy machine.
+    lifted_ = true;
     sched_param param{};
     if (sched_setscheduler(guiThread_, SCHED_OTHER, &param) == 0)
         return true;
@@ -85,15 +86,17 @@ bool InputWatch::Lift()
 
 void InputWatch::DropBack()
 {
-    if (Port().threadPriority == THREAD_PRIORITY_IDLE && Port().idleIsSchedIdle) {
-        sched_param param{};
-        sched_setscheduler(0, SCHED_IDLE, &param);
-    }
+    // The flag first: at idle priority this thread may not run again for long, and the watcher
+    // must not wait on a flag it left raised.
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lifted_ = false;
     }
     wake_.notify_all();
+    if (Port().threadPriority == THREAD_PRIORITY_IDLE && Port().idleIsSchedIdle) {
+        sched_param param{};
+        sched_setscheduler(0, SCHED_IDLE, &param);
+    }
 }
 
 void InputWatch::Poll()
@@ -102,8 +105,10 @@ void InputWatch::Poll()
         return;
     // Input this thread read from the connection before the watcher woke to it is handled lifted all
     // the same: at idle priority on a busy machine it would wait a second or more.
-    if (InputWaiting())
-        Lift();
+    if (InputWaiting()) {
+        if (!lifted_)
+            Lift();
+    }
     // Stay lifted through the quit, so the program also ends promptly.
     else if (lifted_)
         DropBack();
