@@ -39,6 +39,7 @@ private:
         ::Window xWindow = 0;
         RECT monitor{};     // virtual-screen coordinates
         SDL_Rect bounds{};  // the display's own coordinates
+        POINT origin{};     // where the window really is on the root
     };
 
     void OpenWindows();
@@ -47,9 +48,9 @@ private:
     void ApplyGrab();
     void TakeEvents();
     void TakeEvent(const SDL_Event &event);
-    void PointerAt(Uint32 windowId, int x, int y);
+    void PointerAt(Uint32 windowId, int x, int y, bool move);
+    bool Landed(Output &output);
     void Present();
-    Output *OutputFor(Uint32 windowId);
     void StartInputWatch();
     void StopInputWatch();
     void WatchInput(int fd);
@@ -67,6 +68,8 @@ private:
     bool captured_ = false;
     bool cursorVisible_ = true;
     POINT lastPointer_{INT32_MIN, INT32_MIN};
+    bool xwayland_ = false;
+    POINT crossing_{INT32_MIN, INT32_MIN};  // on the root, of Xwayland's last crossing event
 
     // Windows lifts an idle-priority thread that receives input; this watcher does the same, so
     // the program ends promptly on a busy machine. It only changes the GUI thread's scheduling.
