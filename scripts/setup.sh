@@ -12,6 +12,7 @@ packages=(
     xvfb xserver-xorg-core xserver-xorg-video-dummy
     libx11-dev libxext-dev libxfixes-dev
     libegl-dev libegl-mesa0 libgl1-mesa-dri libsdl2-dev
+    libwayland-dev wayland-protocols libxkbcommon-dev
     imagemagick xdotool x11-utils x11-xserver-utils
     procps gnuplot-nox strace python3 clang libclang-rt-14-dev libbenchmark-dev
     # Packages, and the screen-saver daemons that run the programs.

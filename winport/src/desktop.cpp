@@ -1,5 +1,7 @@
 // The monitors, the virtual screen and the framebuffer that plays video memory.
+#include <algorithm>
 #include <new>
+#include <utility>
 
 #include "port.h"
 
@@ -61,6 +63,36 @@ bool SetLayout(const std::vector<MonitorSpec> &monitors, const FramebufferMemory
     port.virtualScreen = bounds;
     port.damage.Clear();
     port.damage.Add(RECT{0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top});
+    return true;
+}
+
+bool ChangeLayout(const std::vector<MonitorSpec> &monitors)
+{
+    PortState &port = Port();
+    bool same = monitors.size() == port.monitors.size();
+    for (size_t i = 0; same && i < monitors.size(); ++i) {
+        const RECT &a = monitors[i].rect, &b = port.monitors[i].rect;
+        same = a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+    }
+    if (same)
+        return true;
+    RECT was = port.virtualScreen;
+    FramebufferStore old = std::move(port.framebuffer);
+    if (!SetLayout(monitors)) {
+        port.framebuffer = std::move(old);
+        return false;
+    }
+    // What the old virtual screen showed stays where it was on the new one.
+    RECT kept = Intersect(was, port.virtualScreen);
+    const RECT &now = port.virtualScreen;
+    for (LONG y = kept.top; y < kept.bottom && !IsEmpty(kept); ++y)
+        std::copy_n(old.pixels + static_cast<size_t>(y - was.top) * static_cast<size_t>(was.right - was.left) +
+                        (kept.left - was.left),
+                    kept.right - kept.left,
+                    port.framebuffer.pixels + static_cast<size_t>(y - now.top) * static_cast<size_t>(now.right - now.left) +
+                        (kept.left - now.left));
+    // Screen coordinates of the framebuffer moved with its origin.
+    port.mirror.valid = false;
     return true;
 }
 

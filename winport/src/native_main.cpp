@@ -8,6 +8,7 @@
 
 #include "present_daemon.h"
 #include "present_sdl.h"
+#include "wl_presenter.h"
 #include "x11_session.h"
 
 namespace {
@@ -51,6 +52,32 @@ bool DaemonWindow(int argc, char **argv, Window *window, std::string *reason)
     return *window != 0;
 }
 
+bool Set(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// A Wayland session gets the Wayland presenter, an X session the X11 one; TOVIX_BACKEND=x11 or
+// =wayland asks for one. A Wayland compositor that cannot be used leaves X11, through Xwayland,
+// when an X display is there too.
+winport::detail::Host *StartCovering(winport::detail::SdlHost &x11, winport::detail::WaylandHost &wayland,
+                                     std::string *reason)
+{
+    std::string asked = std::getenv("TOVIX_BACKEND") != nullptr ? std::getenv("TOVIX_BACKEND") : "";
+    if (!asked.empty() && asked != "x11" && asked != "wayland") {
+        *reason = "TOVIX_BACKEND is '" + asked + "'; it takes x11 or wayland";
+        return nullptr;
+    }
+    if (asked == "wayland" || (asked.empty() && Set("WAYLAND_DISPLAY"))) {
+        if (wayland.Start(reason))
+            return &wayland;
+        if (asked == "wayland" || !Set("DISPLAY"))
+            return nullptr;
+    }
+    return x11.Start(reason) ? &x11 : nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -67,14 +94,15 @@ int main(int argc, char **argv)
     if (!DaemonWindow(argc, argv, &window, &reason))
         EndBecause(reason.c_str());
     SdlHost coverHost;
+    WaylandHost waylandHost;
     DaemonHost daemonHost;
-    Host *host = &coverHost;
+    Host *host = nullptr;
     if (window != 0) {
         EndOnTerminate();
         host = &daemonHost;
         if (!daemonHost.Start(window, &reason))
             EndBecause(reason.c_str());
-    } else if (!coverHost.Start(&reason)) {
+    } else if ((host = StartCovering(coverHost, waylandHost, &reason)) == nullptr) {
         // Nothing to cover: end as a failed start-up ends, with exit code 0, saying why.
         EndBecause(reason.c_str());
     }
@@ -85,5 +113,6 @@ int main(int argc, char **argv)
     int code = WinMain(instance, nullptr, commandLine, SW_SHOWDEFAULT);
     SetHost(nullptr);
     coverHost.Stop();
+    waylandHost.Stop();
     return code;
 }

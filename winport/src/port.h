@@ -366,6 +366,10 @@ void AddDamage(const RECT &surfaceRect);
 using FramebufferMemory = std::function<uint32_t *(int width, int height)>;
 // Lays the monitors out and makes a black framebuffer for them; false for an unusable layout.
 bool SetLayout(const std::vector<MonitorSpec> &monitors, const FramebufferMemory &memory = nullptr);
+// Lays the monitors out anew while programs run (a monitor plugged in or out), in a framebuffer of the
+// port's own that keeps the pixels where the old and new virtual screens meet; false, and nothing
+// changed, for an unusable layout.
+bool ChangeLayout(const std::vector<MonitorSpec> &monitors);
 Surface Framebuffer();
 HDC NewDc(const Dc &dc);
 Window *FindWindow(HWND hwnd);

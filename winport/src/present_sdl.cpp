@@ -3,17 +3,12 @@
 // message-retrieval thread.
 #include "present_sdl.h"
 
+#include "keys.h"
 #include "x11_session.h"
 
 #include <SDL2/SDL_syswm.h>
 #include <X11/Xlib.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sched.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,29 +17,16 @@ namespace winport::detail {
 
 namespace {
 
-bool InputWaiting()
-{
-    const Queue &q = Port().queue;
-    return !q.input.empty() || !q.posted.empty() || q.quitPosted;
-}
-
+// The keys that type nothing; the others are named by the character they type.
 WORD VirtualKeyFor(SDL_Keycode sym)
 {
-    if (sym >= SDLK_a && sym <= SDLK_z)
-        return static_cast<WORD>('A' + (sym - SDLK_a));
-    if (sym >= SDLK_0 && sym <= SDLK_9)
-        return static_cast<WORD>(sym);
     if (sym >= SDLK_F1 && sym <= SDLK_F12)
         return static_cast<WORD>(VK_F1 + (sym - SDLK_F1));
     if (sym >= SDLK_KP_1 && sym <= SDLK_KP_9)
         return static_cast<WORD>(VK_NUMPAD0 + 1 + (sym - SDLK_KP_1));
     switch (sym) {
     case SDLK_KP_0: return VK_NUMPAD0;
-    case SDLK_BACKSPACE: return VK_BACK;
-    case SDLK_TAB: return VK_TAB;
-    case SDLK_RETURN: case SDLK_KP_ENTER: return VK_RETURN;
-    case SDLK_ESCAPE: return VK_ESCAPE;
-    case SDLK_SPACE: return VK_SPACE;
+    case SDLK_KP_ENTER: return VK_RETURN;
     case SDLK_LSHIFT: case SDLK_RSHIFT: return VK_SHIFT;
     case SDLK_LCTRL: case SDLK_RCTRL: return VK_CONTROL;
     case SDLK_LALT: case SDLK_RALT: return VK_MENU;
@@ -52,20 +34,8 @@ WORD VirtualKeyFor(SDL_Keycode sym)
     case SDLK_UP: return VK_UP;
     case SDLK_RIGHT: return VK_RIGHT;
     case SDLK_DOWN: return VK_DOWN;
-    case SDLK_SEMICOLON: return VK_OEM_1;
-    case SDLK_EQUALS: return VK_OEM_PLUS;
-    case SDLK_COMMA: return VK_OEM_COMMA;
-    case SDLK_MINUS: return VK_OEM_MINUS;
-    case SDLK_PERIOD: return VK_OEM_PERIOD;
-    case SDLK_SLASH: return VK_OEM_2;
-    case SDLK_BACKQUOTE: return VK_OEM_3;
-    case SDLK_LEFTBRACKET: return VK_OEM_4;
-    case SDLK_BACKSLASH: return VK_OEM_5;
-    case SDLK_RIGHTBRACKET: return VK_OEM_6;
-    case SDLK_QUOTE: return VK_OEM_7;
     default:
-        // Any other key that types something arrives as a typed character, as Windows' VK_PACKET.
-        return (sym >= 32 && sym < 0xFFFF && (sym & SDLK_SCANCODE_MASK) == 0) ? VK_PACKET : 0;
+        return (sym & SDLK_SCANCODE_MASK) == 0 ? VirtualKeyForCharacter(static_cast<uint32_t>(sym)) : 0;
     }
 }
 
@@ -134,7 +104,6 @@ bool SdlHost::Start(std::string *reason)
         SDL_Quit();
         return false;
     }
-    guiThread_ = static_cast<pid_t>(syscall(SYS_gettid));
     Uint64 frequency = SDL_GetPerformanceFrequency();
     refreshTicks_ = frequency / static_cast<Uint64>(refresh > 0 ? refresh : 60);
     pumpTicks_ = frequency / 1000;  // input is looked at every millisecond at most
@@ -143,89 +112,20 @@ bool SdlHost::Start(std::string *reason)
 
 void SdlHost::Stop()
 {
-    StopInputWatch();
+    inputWatch_.Stop();
     // The windows, grabs and connection end with the process; tearing them down one by one would
     // only keep the covered screen up longer (SDL waits for the server to confirm each unmap).
 }
 
 void SdlHost::StartInputWatch()
 {
-    if (watcher_.joinable() || outputs_.empty() || outputs_.front().window == nullptr)
+    if (outputs_.empty() || outputs_.front().window == nullptr)
         return;
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
     if (!SDL_GetWindowWMInfo(outputs_.front().window, &info) || info.subsystem != SDL_SYSWM_X11)
         return;
-    int fd = ConnectionNumber(info.info.x11.display);
-    if (pipe2(wakePipe_, O_CLOEXEC) != 0)
-        return;
-    watchStop_ = false;
-    watcher_ = std::thread([this, fd] { WatchInput(fd); });
-}
-
-void SdlHost::StopInputWatch()
-{
-    if (!watcher_.joinable())
-        return;
-    {
-        std::lock_guard<std::mutex> lock(watchMutex_);
-        watchStop_ = true;
-    }
-    watchWake_.notify_all();
-    char byte = 0;
-    (void)!write(wakePipe_[1], &byte, 1);
-    watcher_.join();
-    close(wakePipe_[0]);
-    close(wakePipe_[1]);
-    wakePipe_[0] = wakePipe_[1] = -1;
-}
-
-// Runs on the watcher thread: it never reads the connection, it only notices that something
-// arrived and lets the GUI thread compete for the processor until it has handled it.
-void SdlHost::WatchInput(int fd)
-{
-    std::unique_lock<std::mutex> lock(watchMutex_);
-    while (!watchStop_) {
-        lock.unlock();
-        pollfd p[2] = {{fd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        int ready = poll(p, 2, -1);
-        lock.lock();
-        if (watchStop_)
-            break;
-        // Refused once, refused for good: the thread keeps its own priority from here on.
-        if (ready > 0 && p[0].revents != 0 && !Lift())
-            break;
-        if (boosted_)
-            watchWake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return watchStop_ || !boosted_; });
-    }
-}
-
-// Lets the GUI thread compete for the processor until the input that came is handled; false when refused.
-bool SdlHost::Lift()
-{
-    if (boosted_.exchange(true))
-        return true;
-    sched_param param{};
-    if (sched_setscheduler(guiThread_, SCHED_OTHER, &param) == 0)
-        return true;
-    boosted_ = false;
-    return false;
-}
-
-void SdlHost::EndBoostOnceInputIsHandled()
-{
-    // Stay lifted through the quit, so the program also ends promptly.
-    if (InputWaiting())
-        return;
-    if (Port().threadPriority == THREAD_PRIORITY_IDLE && Port().idleIsSchedIdle) {
-        sched_param param{};
-        sched_setscheduler(0, SCHED_IDLE, &param);
-    }
-    {
-        std::lock_guard<std::mutex> lock(watchMutex_);
-        boosted_ = false;
-    }
-    watchWake_.notify_all();
+    inputWatch_.Start(ConnectionNumber(info.info.x11.display));
 }
 
 // Whether the window shows exactly the monitor's part of the root; notes where it really is.
@@ -276,7 +176,7 @@ void SdlHost::OpenWindows()
 
 void SdlHost::CloseWindows()
 {
-    StopInputWatch();
+    inputWatch_.Stop();
     for (Output &output : outputs_) {
         if (output.window != nullptr)
             SDL_DestroyWindow(output.window);
@@ -437,16 +337,11 @@ void SdlHost::Present()
 void SdlHost::Poll()
 {
     Uint64 now = SDL_GetPerformanceCounter();
-    if (boosted_ || now - lastPump_ >= pumpTicks_)
+    if (inputWatch_.Lifted() || now - lastPump_ >= pumpTicks_)
         TakeEvents();
     if (now - lastPresent_ >= refreshTicks_)
         Present();
-    // Input this thread read from the connection before the watcher woke to it is handled lifted all
-    // the same: at idle priority on a busy machine it would wait a second or more.
-    if (InputWaiting())
-        Lift();
-    if (boosted_)
-        EndBoostOnceInputIsHandled();
+    inputWatch_.Poll();
 }
 
 bool SdlHost::WaitForInput()

@@ -7,13 +7,10 @@
 #include <SDL2/SDL.h>
 #include <sys/types.h>
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "input_watch.h"
 #include "port.h"
 #include "x11_scanout.h"
 
@@ -52,10 +49,6 @@ private:
     bool Landed(Output &output);
     void Present();
     void StartInputWatch();
-    void StopInputWatch();
-    void WatchInput(int fd);
-    bool Lift();
-    void EndBoostOnceInputIsHandled();
 
     std::vector<Output> outputs_;
     Display *display_ = nullptr;  // the scan-out's own connection
@@ -70,16 +63,7 @@ private:
     POINT lastPointer_{INT32_MIN, INT32_MIN};
     bool xwayland_ = false;
     POINT crossing_{INT32_MIN, INT32_MIN};  // on the root, of Xwayland's last crossing event
-
-    // Windows lifts an idle-priority thread that receives input; this watcher does the same, so
-    // the program ends promptly on a busy machine. It only changes the GUI thread's scheduling.
-    pid_t guiThread_ = 0;
-    std::thread watcher_;
-    std::mutex watchMutex_;
-    std::condition_variable watchWake_;
-    bool watchStop_ = false;
-    int wakePipe_[2] = {-1, -1};  // ends the watcher's wait at once
-    std::atomic<bool> boosted_{false};
+    InputWatch inputWatch_;
 };
 
 }  // namespace winport::detail
