@@ -3,7 +3,7 @@ placed by its config, Xwayland on), run as a user of the suite's own since sway 
 The judge reads captures by grim (weston-screenshooter on weston); keys come from wtype, the pointer from
 tovix_virtual_pointer (TOVIX_POINTER). What this starts dies with it.
    python3 wayland.py shell    sway with two outputs until Ctrl-C, with what a program run by hand needs"""
-import json, os, pwd, re, signal, subprocess, sys, time
+import json, os, pwd, re, signal, subprocess, sys
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e
 
@@ -119,9 +119,10 @@ class Sway(Compositor):
                       for o in json.loads(r.stdout or '[]') if o['active'])
 
     def capture_args(self, monitors, cursor):
-        """grim per output (with the pointer drawn when it must be hidden), in the monitors' order."""
+        """grim per output, in the monitors' order. The headless outputs show the pointer in every capture, so a
+        picture that fits has it hidden too."""
         names = [o[0] for m in monitors for o in self.outputs if o[1:5] == m]
-        return ['-p', '; '.join('grim -t ppm%s -o %s -' % (' -c' * cursor, n) for n in names)]
+        return ['-p', '; '.join('grim -t ppm -o %s -' % n for n in names)]
 
 
 class Weston(Compositor):
@@ -139,7 +140,7 @@ class Weston(Compositor):
 
 
 def shell():
-    s = Sway(os.path.abspath('wayland-shell'))
+    s = Sway('/tmp/tovix-wayland-shell')
     try:
         print('WAYLAND_DISPLAY=%s XDG_RUNTIME_DIR=%s DISPLAY=%s SWAYSOCK=%s' %
               (s.env['WAYLAND_DISPLAY'], s.runtime, s.display, s.env['SWAYSOCK']), flush=True)
