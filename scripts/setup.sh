@@ -17,6 +17,8 @@ packages=(
     procps gnuplot-nox strace python3 clang libclang-rt-14-dev libbenchmark-dev
     # Packages, and the screen-saver daemons that run the programs.
     dpkg-dev lintian icoutils unzip xscreensaver xsecurelock
+    # Wayland compositors for the tests, headless, and their capture and input tools.
+    sway xwayland weston grim wtype libwayland-dev
 )
 
 missing=()

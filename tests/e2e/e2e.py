@@ -19,10 +19,20 @@ def wine_env(**more):
                 WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d', **more)
 
 
-def spawn(argv, **kw):
-    """A child in a process group of its own that gets SIGTERM when this process dies. It stays in this
-    session: the kernel shares the processor between sessions before it looks at their threads' priorities."""
-    return subprocess.Popen(argv, process_group=0, preexec_fn=lambda: _libc.prctl(1, signal.SIGTERM), **kw)
+def spawn(argv, before=lambda: None, **kw):
+    """A child in a process group of its own that gets SIGTERM when this process dies, once before() has run in
+    it. It stays in this session: the kernel shares the processor between sessions before it looks at their
+    threads' priorities."""
+    return subprocess.Popen(argv, process_group=0, preexec_fn=lambda: (before(), _libc.prctl(1, signal.SIGTERM)),
+                            **kw)
+
+
+def fresh(work):
+    """An empty work directory, without logs, traces or captures of an earlier run, and clean-up on signals."""
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):  # cleans up on the way out
+        signal.signal(sig, lambda *_: sys.exit('interrupted'))
 
 
 def poll(pred, timeout, step=0.02):
@@ -106,10 +116,7 @@ class Session:
         # (to measure), a capture may catch the server mid-copy: then the judge only counts.
         self.pin = ['taskset', '-c', '0'] if runner == 'native' and pin else []
         self.count_only = runner == 'native' and not pin
-        shutil.rmtree(work, ignore_errors=True)  # no logs, traces or captures of an earlier run
-        os.makedirs(work)
-        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):  # cleans up on the way out
-            signal.signal(sig, lambda *_: sys.exit('interrupted'))
+        fresh(work)
         read, write = os.pipe()
         argv = ['Xvfb', '-screen', '0', '%dx%dx24' % monitors[0][:2]]
         if len(monitors) > 1:
@@ -169,13 +176,14 @@ class Session:
     def launch(self, prog, wrapper=(), args=(), exe=None, **extra):
         """Starts prog (tiles or quads), or another file of it; p.log keeps what it writes."""
         exe = [exe or self.exe(prog)] + list(args)
-        env = dict(os.environ, ASAN_OPTIONS='detect_leaks=0', **extra)  # leaks would turn the exit code: not ours
+        # Leaks would turn the exit code: not ours. An extra variable set to None is left out.
+        env = {k: v for k, v in dict(self.client_env(), ASAN_OPTIONS='detect_leaks=0', **extra).items() if v is not None}
         argv = self.pin + list(wrapper) + exe
         if self.runner == 'wine':
-            env, argv = wine_env(**extra), [os.environ['TOVIX_WINE64']] + exe
+            env, argv = wine_env(DISPLAY=self.display, **extra), [os.environ['TOVIX_WINE64']] + exe
         log = '%s/%s-%d.log' % (self.work, prog, len(self.children))
         with open(log, 'w') as out:
-            p = spawn(argv, env=dict(env, DISPLAY=self.display), stdout=out, stderr=out)
+            p = spawn(argv, env=env, stdout=out, stderr=out)
         p.prog, p.log, p.count, p.when = prog, log, 0, time.monotonic()
         self.children.append(p)
         return p
@@ -188,18 +196,26 @@ class Session:
         while True:
             now, part = time.monotonic(), min(1.0, max(0.0, end - time.monotonic()))
             r = subprocess.run([os.environ['TOVIX_JUDGE'], '-t', str(part)] +
-                               ['-c'] * cursor + ['-n'] * self.count_only + [p.prog, str(int(p.count + (now - p.when + part + 0.2) * rate))] +
+                               self.capture_args(monitors, cursor) + ['-n'] * self.count_only + [p.prog, str(int(p.count + (now - p.when + part + 0.2) * rate))] +
                                ['%dx%d+%d+%d' % m for m in monitors],
-                               env=dict(os.environ, DISPLAY=self.display), capture_output=True, text=True)
+                               env=self.client_env(), capture_output=True, text=True)
             counts = [int(n) for n in re.findall(r'^monitor \d+: (\d+)', r.stdout, re.M)]
             if r.returncode == 0:
                 p.count, p.when = max(counts), now
             if r.returncode == 0 or time.monotonic() >= end:
                 return r.returncode == 0, counts, r.stdout + r.stderr
 
+    def client_env(self):
+        """Our display alone, never a Wayland compositor that runs this suite."""
+        return dict({k: v for k, v in os.environ.items() if k != 'WAYLAND_DISPLAY'}, DISPLAY=self.display)
+
+    def capture_args(self, monitors, cursor):
+        """How the judge captures the monitors: from the root window, and the pointer too when it must be hidden."""
+        return ['-c'] * cursor
+
     def run(self, *argv):
         """A client on our display: xdotool, xrandr."""
-        subprocess.run([str(a) for a in argv], env=dict(os.environ, DISPLAY=self.display), check=True)
+        subprocess.run([str(a) for a in argv], env=self.client_env(), check=True)
 
     def end_under_load(self, p, ending, limit, jobs=None):
         """Sends ending while CPU-bound jobs run, by default one on every core: p's exit code and the seconds it

@@ -1,7 +1,9 @@
-// Reads an X display's root window against what tovixtiles or tovixquads must draw (model.h) and prints per
-// monitor how many tiles or frames it shows, or where it first goes wrong; exit 0 when every monitor fits.
+// Reads an X display's root window, or a compositor's outputs, against what tovixtiles or tovixquads must draw
+// (model.h) and prints per monitor how many tiles or frames it shows, or where it first goes wrong; exit 0 when
+// every monitor fits.
 //   judge [-t SECONDS to keep capturing until it fits] [-c: is the pointer hidden?] [-n: only count, for
-//         a program that may have drawn while the server copied] tiles|quads MOST-PAINTS-OR-FRAMES
+//         a program that may have drawn while the server copied] [-p COMMAND: a shell command that prints
+//         one binary PPM per monitor, in their order, instead of the root] tiles|quads MOST-PAINTS-OR-FRAMES
 //         WxH+X+Y... (root; Windows' order, primary first)
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -9,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,7 +27,8 @@ struct Judge {
     bool countOnly = false;
     std::vector<Rect> monitors;
     Rect virt;                            // the monitors' bounding box; its top-left is the root's origin
-    XImage *img = nullptr;                // the capture: 32 bits a pixel, 0xRRGGBB
+    const uint32_t *pixels = nullptr;     // the capture of virt: 0xRRGGBB
+    long stride = 0;
     mutable std::vector<uint32_t> owner;  // per pixel, the Paint call whose layers own it
     mutable uint32_t call = 0;
     mutable std::vector<Rect> rects;
@@ -32,7 +36,7 @@ struct Judge {
 
     Rgb At(int x, int y) const
     {
-        const uint32_t p = reinterpret_cast<const uint32_t *>(img->data + long(y) * img->bytes_per_line)[x];
+        const uint32_t p = pixels[y * stride + x];
         return {int(p >> 16 & 255), int(p >> 8 & 255), int(p & 255)};
     }
     // The layer drawn from state on, clipped to mon, into rects; returns a frame's colour.
@@ -157,13 +161,37 @@ struct Judge {
     }
 };
 
+// The capture from command's PPMs, each at its monitor's place; false unless each has its monitor's size.
+bool CapturePpm(const char *command, const Judge &j, std::vector<uint32_t> &shot)
+{
+    FILE *f = popen(command, "r");
+    bool ok = f != nullptr;
+    std::vector<unsigned char> row;
+    for (size_t m = 0; ok && m < j.monitors.size(); ++m) {
+        const Rect &r = j.monitors[m];
+        int w = 0, h = 0, max = 0;
+        ok = std::fscanf(f, "P6 %d %d %d", &w, &h, &max) == 3 && std::fgetc(f) != EOF && max == 255 &&
+             w == r.right - r.left && h == r.bottom - r.top;
+        row.resize(size_t(w) * 3);
+        for (int y = 0; ok && y < h; ++y) {
+            ok = std::fread(row.data(), 1, row.size(), f) == row.size();
+            for (int x = 0; ok && x < w; ++x)
+                shot[size_t(r.top + y) * size_t(j.stride) + size_t(r.left + x)] =
+                    uint32_t(row[size_t(x) * 3] << 16 | row[size_t(x) * 3 + 1] << 8 | row[size_t(x) * 3 + 2]);
+        }
+    }
+    return (f == nullptr || pclose(f) == 0) && ok;
+}
+
 int main(int argc, char **argv)
 {
     Judge j;
     double timeout = 0;
     bool cursor = false, usage = false;
-    for (int o; (o = getopt(argc, argv, "t:cn")) != -1; usage = usage || o == '?') {
+    const char *command = nullptr;
+    for (int o; (o = getopt(argc, argv, "t:cnp:")) != -1; usage = usage || o == '?') {
         timeout = o == 't' ? std::atof(optarg) : timeout;
+        command = o == 'p' ? optarg : command;
         cursor = cursor || o == 'c';
         j.countOnly = j.countOnly || o == 'n';
     }
@@ -175,27 +203,38 @@ int main(int argc, char **argv)
         j.monitors.push_back({x, y, x + w, y + h});
         j.virt = {0, 0, std::max(j.virt.right, x + w), std::max(j.virt.bottom, y + h)};
     }
-    Display *d = usage || bound < 1 ? nullptr : XOpenDisplay(nullptr);
-    if (d == nullptr)
-        return std::fprintf(stderr, "usage: judge [-t SECONDS] [-c] [-n] tiles|quads BOUND WxH+X+Y...\n"), 2;
+    Display *d = usage || bound < 1 || command ? nullptr : XOpenDisplay(nullptr);
+    if (usage || bound < 1 || (d == nullptr && command == nullptr))
+        return std::fprintf(stderr, "usage: judge [-t SECONDS] [-c] [-n] [-p COMMAND] tiles|quads BOUND WxH+X+Y...\n"), 2;
+    j.stride = j.virt.right;
+    std::vector<uint32_t> shot(size_t(j.virt.right) * size_t(j.virt.bottom));
+    XImage *img = nullptr;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
     std::string report;
     bool ok = false;
     while (report.empty() || (!ok && std::chrono::steady_clock::now() < deadline)) {
         const unsigned w = unsigned(j.virt.right), h = unsigned(j.virt.bottom);  // into the same image after the first
-        j.img = j.img ? XGetSubImage(d, DefaultRootWindow(d), 0, 0, w, h, AllPlanes, ZPixmap, j.img, 0, 0)
+        if (command != nullptr) {
+            if (!CapturePpm(command, j, shot))
+                return std::fprintf(stderr, "judge: %s gave no PPM of each monitor's size\n", command), 2;
+            j.pixels = shot.data();
+        } else {
+            img = img ? XGetSubImage(d, DefaultRootWindow(d), 0, 0, w, h, AllPlanes, ZPixmap, img, 0, 0)
                       : XGetImage(d, DefaultRootWindow(d), 0, 0, w, h, AllPlanes, ZPixmap);
-        if (j.img == nullptr || j.img->bits_per_pixel != 32 || j.img->red_mask != 0xFF0000 || j.img->blue_mask != 0xFF)
-            return std::fprintf(stderr, "judge: cannot capture the monitors as 32-bit RGB\n"), 2;
+            if (img == nullptr || img->bits_per_pixel != 32 || img->red_mask != 0xFF0000 || img->blue_mask != 0xFF)
+                return std::fprintf(stderr, "judge: cannot capture the monitors as 32-bit RGB\n"), 2;
+            j.pixels = reinterpret_cast<const uint32_t *>(img->data), j.stride = img->bytes_per_line / 4;
+        }
         report = j.Run(bound, ok);
     }
     std::fputs(report.c_str(), stdout);
-    if (XFixesCursorImage *c = cursor ? XFixesGetCursorImage(d) : nullptr) {
+    if (XFixesCursorImage *c = cursor && d ? XFixesGetCursorImage(d) : nullptr) {
         unsigned long *end = c->pixels + long(c->width) * c->height;
         const bool hidden = std::all_of(c->pixels, end, [](unsigned long p) { return p >> 24 == 0; });
         std::printf("cursor %s\n", hidden ? "hidden" : "shown");
         XFree(c);
     }
-    XCloseDisplay(d);
+    if (d != nullptr)
+        XCloseDisplay(d);
     return ok ? 0 : 1;
 }

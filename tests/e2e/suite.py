@@ -53,9 +53,11 @@ def goes_on(s, p, what):
     check(e2e.poll(moved_on, 20), '%s stands still after %s' % (p.prog, what))
 
 
-def ends(s, p, kind, limit):
-    code, took = s.end_under_load(p, ending(s, p.prog, kind), limit)
-    print('%s %s: %d ms from the %s to the end, every core busy' % (s.runner, p.prog, took * 1000, kind))
+def ends(s, p, kind, limit, end=None, jobs=None):
+    """p ends with 0 within limit seconds of kind of input (end, or xdotool's), while jobs run (every core busy)."""
+    code, took = s.end_under_load(p, end or ending(s, p.prog, kind), limit, jobs)
+    print('%s %s: %d ms from the %s to the end%s' % (s.runner, p.prog, took * 1000, kind,
+                                                     ', every core busy' * (jobs is None)))
     check(code == 0, '%s did not end with 0 within %d s of the %s: %s\n%s' % (p.prog, limit, kind, code, said(p)))
     left = s.left_behind(p)
     check(not left, '%s left processes behind: %s' % (p.prog, left))

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace winport::detail {
 
@@ -47,6 +48,11 @@ bool SdlHost::Start(std::string *reason)
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // The desktop's own screen saver is none of our business, as on Windows.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    // Each window goes where it is put before it is mapped, as a window manager never places an
+    // override-redirect window: Xwayland's (sway's) and tiling ones put fullscreen windows all on
+    // the focused monitor. The keyboard comes through the grab that SetCapture asks for, which SDL
+    // keeps when the pointer leaves a window it counts as fullscreen.
+    SDL_SetHint(SDL_HINT_X11_FORCE_OVERRIDE_REDIRECT, "1");
     // An X display only: the pixels go to the server through the scan-out. A Wayland session runs
     // X programs through Xwayland.
     if (std::getenv("DISPLAY") == nullptr || *std::getenv("DISPLAY") == '\0') {
@@ -59,6 +65,9 @@ bool SdlHost::Start(std::string *reason)
         return false;
     }
     HandleXErrorsQuietly();
+    // Xwayland's crossing events, which SDL reports as moves without saying so.
+    xwayland_ = std::strncmp(SDL_GetDisplayName(0) ? SDL_GetDisplayName(0) : "", "XWAYLAND", 8) == 0;
+    SDL_EventState(SDL_SYSWMEVENT, xwayland_ ? SDL_ENABLE : SDL_DISABLE);
 
     int count = SDL_GetNumVideoDisplays();
     if (count <= 0) {
@@ -119,6 +128,20 @@ void SdlHost::StartInputWatch()
     inputWatch_.Start(ConnectionNumber(info.info.x11.display));
 }
 
+// Whether the window shows exactly the monitor's part of the root; notes where it really is.
+bool SdlHost::Landed(Output &output)
+{
+    ::Window child = 0, root = 0;
+    int x = 0, y = 0;
+    unsigned w = 0, h = 0, border = 0, depth = 0;
+    if (!XTranslateCoordinates(display_, output.xWindow, DefaultRootWindow(display_), 0, 0, &output.origin.x,
+                               &output.origin.y, &child) ||
+        !XGetGeometry(display_, output.xWindow, &root, &x, &y, &w, &h, &border, &depth))
+        return false;
+    return output.origin.x == output.bounds.x && output.origin.y == output.bounds.y && int(w) == output.bounds.w &&
+           int(h) == output.bounds.h;
+}
+
 void SdlHost::OpenWindows()
 {
     for (Output &output : outputs_) {
@@ -132,6 +155,17 @@ void SdlHost::OpenWindows()
         else
             std::fprintf(stderr, "%s: cannot cover a monitor: %s\n", ProgramName(), SDL_GetError());
     }
+    // Whatever moved a window is asked once to put it back; one it keeps elsewhere still shows its
+    // monitor's part of the picture, and the pointer is read on the root all the same.
+    for (Output &output : outputs_)
+        if (output.xWindow != 0 && !Landed(output)) {
+            XMoveResizeWindow(display_, output.xWindow, output.bounds.x, output.bounds.y, unsigned(output.bounds.w),
+                              unsigned(output.bounds.h));
+            XSync(display_, False);
+            if (!Landed(output))
+                std::fprintf(stderr, "%s: the monitor at (%d,%d) stays uncovered: its window was put elsewhere\n",
+                             ProgramName(), output.bounds.x, output.bounds.y);
+        }
     windowsOpen_ = true;
     ShowAll();
     ApplyGrab();
@@ -146,7 +180,7 @@ void SdlHost::CloseWindows()
     for (Output &output : outputs_) {
         if (output.window != nullptr)
             SDL_DestroyWindow(output.window);
-        output = Output{nullptr, 0, output.monitor, output.bounds};
+        output = Output{nullptr, 0, output.monitor, output.bounds, {}};
     }
     windowsOpen_ = false;
 }
@@ -188,20 +222,22 @@ void SdlHost::CursorChanged(bool visible)
     SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
 }
 
-SdlHost::Output *SdlHost::OutputFor(Uint32 windowId)
+// On the root, from where the window really is, not where it was put.
+void SdlHost::PointerAt(Uint32 windowId, int x, int y, bool move)
 {
-    for (Output &output : outputs_)
-        if (output.window != nullptr && SDL_GetWindowID(output.window) == windowId)
-            return &output;
-    return nullptr;
-}
-
-void SdlHost::PointerAt(Uint32 windowId, int x, int y)
-{
-    Output *output = OutputFor(windowId);
+    const Output *output = nullptr;
+    for (const Output &o : outputs_)
+        output = o.window != nullptr && SDL_GetWindowID(o.window) == windowId ? &o : output;
     if (output == nullptr)
         return;
-    POINT p{output->monitor.left + x, output->monitor.top + y};
+    const POINT root{output->origin.x + x, output->origin.y + y};
+    // A window mapped under Xwayland's pointer is entered where the pointer was last over an X window,
+    // or the root's middle, a place it may not be now; a real move follows once the compositor's pointer
+    // enters. (A real move to the very place would move nothing.)
+    if (move && root.x == crossing_.x && root.y == crossing_.y)
+        return;
+    const Output &primary = outputs_.front();
+    POINT p{root.x - primary.bounds.x + primary.monitor.left, root.y - primary.bounds.y + primary.monitor.top};
     if (p.x == lastPointer_.x && p.y == lastPointer_.y)
         return;
     lastPointer_ = p;
@@ -216,12 +252,18 @@ void SdlHost::TakeEvent(const SDL_Event &event)
 {
     InputEvent e;
     switch (event.type) {
+    case SDL_SYSWMEVENT: {
+        const XEvent &x = event.syswm.msg->msg.x11.event;
+        if (x.type == EnterNotify || x.type == LeaveNotify)
+            crossing_ = POINT{x.xcrossing.x_root, x.xcrossing.y_root};
+        break;
+    }
     case SDL_MOUSEMOTION:
-        PointerAt(event.motion.windowID, event.motion.x, event.motion.y);
+        PointerAt(event.motion.windowID, event.motion.x, event.motion.y, true);
         break;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
-        PointerAt(event.button.windowID, event.button.x, event.button.y);
+        PointerAt(event.button.windowID, event.button.x, event.button.y, false);
         e.kind = InputEvent::Kind::Button;
         e.down = event.type == SDL_MOUSEBUTTONDOWN;
         if (event.button.button == SDL_BUTTON_LEFT)

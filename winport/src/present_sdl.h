@@ -36,6 +36,7 @@ private:
         ::Window xWindow = 0;
         RECT monitor{};     // virtual-screen coordinates
         SDL_Rect bounds{};  // the display's own coordinates
+        POINT origin{};     // where the window really is on the root
     };
 
     void OpenWindows();
@@ -44,9 +45,9 @@ private:
     void ApplyGrab();
     void TakeEvents();
     void TakeEvent(const SDL_Event &event);
-    void PointerAt(Uint32 windowId, int x, int y);
+    void PointerAt(Uint32 windowId, int x, int y, bool move);
+    bool Landed(Output &output);
     void Present();
-    Output *OutputFor(Uint32 windowId);
     void StartInputWatch();
 
     std::vector<Output> outputs_;
@@ -60,6 +61,8 @@ private:
     bool captured_ = false;
     bool cursorVisible_ = true;
     POINT lastPointer_{INT32_MIN, INT32_MIN};
+    bool xwayland_ = false;
+    POINT crossing_{INT32_MIN, INT32_MIN};  // on the root, of Xwayland's last crossing event
     InputWatch inputWatch_;
 };
 
