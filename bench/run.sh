@@ -19,13 +19,15 @@ bash scripts/setup.sh
 jobs=$(nproc)
 cmake --preset native-release >/dev/null
 cmake --build --preset native-release -j "$jobs" --target tovixtiles tovixquads tiles_headless_rate \
-    quads_headless_rate copy_limit burner tovix_judge tiles_program_test quads_program_test >/dev/null
+    quads_headless_rate copy_limit burner tovix_judge tovix_virtual_pointer tiles_program_test quads_program_test \
+    >/dev/null
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$jobs" >/dev/null
 bin="$root/build/native-release"
 seconds=${TOVIX_BENCH_SECONDS:-3}
 
 export TOVIX_JUDGE="$bin/tests/e2e/tovix_judge" TOVIX_BURNER="$bin/bench/burner"
+export TOVIX_POINTER="$bin/tests/e2e/tovix_virtual_pointer"
 export TOVIX_WINE64=/usr/lib/wine/wine64 TOVIX_WINESERVER=/usr/lib/wine/wineserver64
 export TOVIX_WINEPREFIX="$root/build/wineprefix"
 if [[ ! -f $TOVIX_WINEPREFIX/system.reg ]]; then
@@ -75,8 +77,9 @@ for attempt in 1 2; do
         line=$("$bin/bench/tiles_headless_rate" tiles "$layout" 4000000)
         keep "tiles,headless,$layout" "$(calc %.0f "$(json_field "$line" retrievals) * $(json_field "$line" monitors) / $(json_field "$line" seconds)")"
         for program in tiles quads; do
-            for runner in native wine; do
-                if [[ $runner == native ]]; then exe="$bin/$program/tovix$program"; else exe="$root/build/mingw/$program/tovix$program.exe"; fi
+            # wayland: the native program on a headless sway with outputs of the same sizes.
+            for runner in native wine wayland; do
+                if [[ $runner != wine ]]; then exe="$bin/$program/tovix$program"; else exe="$root/build/mingw/$program/tovix$program.exe"; fi
                 load=()
                 [[ $layout == 1920x1080 && $attempt == 1 ]] && load=(load)
                 line=$(python3 bench/screen_rate.py "$runner" "$exe" "$layout" "$seconds" "$work/$program-$runner-$layout" "${load[@]}") ||
@@ -122,16 +125,26 @@ read -r soak_quads_n soak_quads_from soak_quads_to < <(soak quads 240000)
             "$(calc %.0fx "$x / ($wn > 0 ? $wn : 1)")"
     done
     echo
-    printf '%-22s %10s %10s %10s %10s %6s %10s\n' "at 1920x1080, on X" "job keeps" "exit ms" "peak MiB" "private MiB" \
+    printf '%-22s %10s %10s %9s %10s %10s %9s\n' "on sway (Wayland)" "tiles/s" "hdless" "sway/hdl" "frames/s" \
+        "hdless" "sway/hdl"
+    for layout in "${layouts[@]}"; do
+        t=${rate[tiles,wayland,$layout]} th=${rate[tiles,headless,$layout]}
+        q=${rate[quads,wayland,$layout]} qh=${rate[quads,headless,$layout]}
+        printf '%-22s %10s %10s %9s %10s %10s %9s\n' "$layout" "$t" "$th" "$(calc %.2f "$t / $th")" "$q" "$qh" \
+            "$(calc %.2f "$q / $qh")"
+    done
+    echo
+    printf '%-22s %10s %10s %10s %10s %6s %10s\n' "at 1920x1080" "job keeps" "exit ms" "peak MiB" "private MiB" \
         Mesa "cover ms"
     for program in tiles quads; do
-        for runner in native wine; do
+        for runner in native wine wayland; do
             printf '%-22s %9s%% %10s %10s %10s %6s %10s\n' "tovix$program $runner" "${keeps[$program,$runner]}" \
                 "${exit_load[$program,$runner]}" "${rss[$program,$runner]}" "${private[$program,$runner]}" \
                 "${mesa[$program,$runner]}" "${cover[$program,$runner]}"
         done
     done
-    echo "(job keeps: what a CPU-bound job on every core gets done beside the program, against alone;"
+    echo "(native and wine on X; wayland on sway, ended by a click, cover ms not measured there;"
+    echo " job keeps: what a CPU-bound job on every core gets done beside the program, against alone;"
     echo " exit ms: from a key press to the program's exit while that job runs; cover ms: from start to"
     echo " every monitor covered; peak MiB: peak resident memory, shared libraries included; private MiB:"
     echo " anonymous memory; Mesa: whether any of Mesa's libraries is mapped)"
@@ -158,6 +171,13 @@ read -r soak_quads_n soak_quads_from soak_quads_to < <(soak quads 240000)
         done
     done
     verdict "on X >= 0.8x headless (worst case)" "$worst_x" "$worst_x >= 0.8"
+    worst_wl=1
+    for layout in "${layouts[@]}"; do
+        for program in tiles quads; do
+            worst_wl=$(calc %.3f "${rate[$program,wayland,$layout]} / ${rate[$program,headless,$layout]} < $worst_wl ? ${rate[$program,wayland,$layout]} / ${rate[$program,headless,$layout]} : $worst_wl")
+        done
+    done
+    verdict "on sway >= 0.8x headless (worst case)" "$worst_wl" "$worst_wl >= 0.8"
     verdict "native >= 10x Wine on the same X server (worst case)" "${worst_w}x" "$worst_w >= 10"
     for program in tiles quads; do
         verdict "job keeps >= 98% beside tovix$program native" "${keeps[$program,native]}%" "${keeps[$program,native]} >= 98"

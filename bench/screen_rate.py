@@ -6,9 +6,11 @@ memory and, with "load", how
 much bench/burner gets done beside it, against alone, and how long it takes to end after a key while the
 burner runs.
 Prints one JSON line; exit 1 when nothing was counted.
-   screen_rate.py native|wine PROGRAM LAYOUT SECONDS WORK_DIR [load]
-PROGRAM is the native program or the .exe; LAYOUT is WIDTHxHEIGHT (Xvfb) or two (Xorg's dummy driver). Needs
-TOVIX_JUDGE and TOVIX_BURNER; for Wine TOVIX_WINE64, TOVIX_WINESERVER and TOVIX_WINEPREFIX (a ready prefix)."""
+   screen_rate.py native|wine|wayland PROGRAM LAYOUT SECONDS WORK_DIR [load]
+PROGRAM is the native program or the .exe; LAYOUT is WIDTHxHEIGHT (Xvfb) or two (Xorg's dummy driver); wayland
+runs the native program on a headless sway of the same output sizes instead (no cover time there). Needs
+TOVIX_JUDGE and TOVIX_BURNER; for Wine TOVIX_WINE64, TOVIX_WINESERVER and TOVIX_WINEPREFIX (a ready prefix); for
+Wayland TOVIX_POINTER."""
 import ctypes, json, os, signal, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
 sys.dont_write_bytecode = True  # no cache files in the source tree
@@ -44,27 +46,42 @@ def memory(pid):
 
 
 def main():
-    if len(sys.argv) not in (6, 7) or sys.argv[1] not in ('native', 'wine') or sys.argv[6:] not in ([], ['load']):
+    if len(sys.argv) not in (6, 7) or sys.argv[1] not in ('native', 'wine', 'wayland') or \
+            sys.argv[6:] not in ([], ['load']):
         sys.exit(__doc__)
     runner, path, layout, seconds, work = sys.argv[1:6]
     prog = 'tiles' if 'tiles' in os.path.basename(path) else 'quads'
-    os.environ['TOVIX_%s%s' % (prog.upper(), '' if runner == 'native' else '_EXE')] = os.path.abspath(path)
+    os.environ['TOVIX_%s%s' % (prog.upper(), '_EXE' if runner == 'wine' else '')] = os.path.abspath(path)
     w, _, h = layout.partition('x')
     monitors = e2e.LAYOUTS['two'] if layout == 'two' else [(int(w), int(h), 0, 0)]
-    s = e2e.Session(runner, monitors, work, pin=False)
+    if runner == 'wayland':  # the same sizes, the second output right of the primary
+        import wayland
+        sizes = [m[:2] for m in monitors]
+        outputs = [('HEADLESS-%d' % (i + 1), mw, mh, sum(z[0] for z in sizes[:i]), 0, 1)
+                   for i, (mw, mh) in enumerate(sizes)]
+        s = wayland.Sway(work, outputs)
+        monitors = s.monitors
+    else:
+        s = e2e.Session(runner, monitors, work, pin=False)
     result = dict(program='tovix' + prog, runner=runner, layout=layout, unit=prog if prog == 'tiles' else 'frames')
     try:
-        s.run('xdotool', 'mousemove', monitors[0][2] + monitors[0][0] // 2, monitors[0][3] + monitors[0][1] // 2)
-        s.run('xsetroot', '-solid', 'white')  # what still shows of it, the program has not covered yet
-        d = ctypes.c_void_p(_x11.XOpenDisplay(s.display.encode()))
-        p = s.launch(prog)
-        captures = []
+        result['cover_ms'] = -1
+        if runner == 'wayland':
+            s.move('to', monitors[0][0] // 2, monitors[0][1] // 2, sum(m[0] for m in monitors),
+                   max(m[1] for m in monitors))
+            p = s.launch(prog)
+        else:
+            s.run('xdotool', 'mousemove', monitors[0][2] + monitors[0][0] // 2, monitors[0][3] + monitors[0][1] // 2)
+            s.run('xsetroot', '-solid', 'white')  # what still shows of it, the program has not covered yet
+            d = ctypes.c_void_p(_x11.XOpenDisplay(s.display.encode()))
+            p = s.launch(prog)
+            captures = []
 
-        def covered():  # tovixquads' start-up line may light one pixel white
-            captures.append(time.monotonic())
-            return white_left(d, monitors) <= 1
-        result['cover_ms'] = round((captures[-1] - p.when) * 1000, 1) if e2e.poll(covered, 60, 0.002) else -1
-        _x11.XCloseDisplay(d)
+            def covered():  # tovixquads' start-up line may light one pixel white
+                captures.append(time.monotonic())
+                return white_left(d, monitors) <= 1
+            result['cover_ms'] = round((captures[-1] - p.when) * 1000, 1) if e2e.poll(covered, 60, 0.002) else -1
+            _x11.XCloseDisplay(d)
         ok, _, said = s.judge(p, 60)
         if not ok:
             sys.exit('%s never showed what it must: %s' % (prog, said))
@@ -90,7 +107,9 @@ def main():
             result['job_alone'] = job()
             os.kill(p.pid, signal.SIGCONT)
             result['job_beside'] = job()
-        code, took = s.end_under_load(p, lambda: s.run('xdotool', 'key', 'a'), 10,
+        # On Wayland a click of the suite's virtual pointer: wtype would pause first.
+        end = (lambda: s.move('click')) if runner == 'wayland' else lambda: s.run('xdotool', 'key', 'a')
+        code, took = s.end_under_load(p, end, 10,
                                       [burner + ['30']] if len(sys.argv) == 7 else [])
         result.update(exit_ms=round(took * 1000, 1) if code is not None else -1,
                       exit='exit code %s' % code if code is not None else 'still running after 10 s')
