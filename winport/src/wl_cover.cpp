@@ -1,6 +1,6 @@
 #include "wl_cover.h"
 
-#include <cstring>
+#include <cstdint>
 
 namespace winport::detail {
 
@@ -134,10 +134,15 @@ void WlCover::Present(const Surface &framebuffer, POINT origin)
         RECT r = Intersect(stale, framebufferArea);
         if (IsEmpty(r))
             continue;
-        size_t bytes = static_cast<size_t>(r.right - r.left) * 4;
-        for (LONG y = r.top; y < r.bottom; ++y)
-            std::memcpy(buffer->pixels + static_cast<size_t>(y) * static_cast<size_t>(buffer->width) + r.left,
-                        framebuffer.Row(y + origin.y) + r.left + origin.x, bytes);
+        size_t count = static_cast<size_t>(r.right - r.left);
+        // The unused byte set as well: some compositors (weston with pixman) pass it on into
+        // screenshots as alpha.
+        for (LONG y = r.top; y < r.bottom; ++y) {
+            uint32_t *to = buffer->pixels + static_cast<size_t>(y) * static_cast<size_t>(buffer->width) + r.left;
+            const uint32_t *from = framebuffer.Row(y + origin.y) + r.left + origin.x;
+            for (size_t i = 0; i < count; ++i)
+                to[i] = from[i] | 0xFF000000u;
+        }
     }
     buffer->stale.Clear();
     wl_surface_attach(surface_, buffer->buffer, 0, 0);
