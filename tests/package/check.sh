@@ -17,7 +17,7 @@ done
 grep -qx './usr/share/doc/tovix/copyright' <<<"$files" || fail "the .deb has no copyright file"
 # dpkg-shlibdeps' work: the libraries the programs link, with versions it found.
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libsdl2-2.0-0 libx11-6 libxext6 libegl1; do
+for library in libc6 libsdl2-2.0-0 libx11-6 libxext6 libegl1 libwayland-client0 libxkbcommon0; do
     [[ $depends =~ (^|, )$library( \(|,|$) ]] || fail "Depends lacks $library: $depends"
 done
 dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/xscreensaver/config/tovixtiles.xml |

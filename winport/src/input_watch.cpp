@@ -104,11 +104,10 @@ void InputWatch::Poll()
     if (!watcher_.joinable())
         return;
     // Input this thread read from the connection before the watcher woke to it is handled lifted all
-    // the same: at idle priority on a busy machine it would wait a second or more.
-    if (InputWaiting()) {
-        if (!lifted_)
-            Lift();
-    }
+    // the same: at idle priority on a busy machine it would wait a second or more. Lifted each time,
+    // whatever the flag says: the watcher may have raised it just before this thread's drop back.
+    if (InputWaiting())
+        Lift();
     // Stay lifted through the quit, so the program also ends promptly.
     else if (lifted_)
         DropBack();
