@@ -18,7 +18,7 @@ packages=(
     # Packages, and the screen-saver daemons that run the programs.
     dpkg-dev lintian icoutils unzip xscreensaver xsecurelock
     # Wayland compositors for the tests, headless, and their capture and input tools.
-    sway xwayland weston grim wtype libwayland-dev
+    sway xwayland weston grim wtype
 )
 
 missing=()

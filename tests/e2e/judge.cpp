@@ -207,7 +207,7 @@ int main(int argc, char **argv)
     if (usage || bound < 1 || (d == nullptr && command == nullptr))
         return std::fprintf(stderr, "usage: judge [-t SECONDS] [-c] [-n] [-p COMMAND] tiles|quads BOUND WxH+X+Y...\n"), 2;
     j.stride = j.virt.right;
-    std::vector<uint32_t> shot(size_t(j.virt.right) * size_t(j.virt.bottom));
+    std::vector<uint32_t> shot(command ? size_t(j.virt.right) * size_t(j.virt.bottom) : 0);
     XImage *img = nullptr;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
     std::string report;

@@ -25,12 +25,13 @@ def account():
 
 
 class Compositor(e2e.Session):
-    """A compositor as the user, in XDG_RUNTIME_DIR WORK/run, at real-time priority on the programs' processor
-    (Xwayland too), so that a capture shows one moment, as under e2e.Session's X server."""
+    """A compositor as the user, in XDG_RUNTIME_DIR WORK/run. Nothing is pinned or real-time: a compositor shows
+    whole buffers, and one that ran before the programs on their processor, as e2e.Session's X server does,
+    would hold their input back while it composites."""
 
     def __init__(self, work, outputs, argv, env, config=''):
         self.runner, self.work, self.children, self.guard, self.count_only = 'native', work, [], None, False
-        self.outputs, self.monitors, self.pin = outputs, [o[1:5] for o in outputs], ['taskset', '-c', '0']
+        self.outputs, self.monitors, self.pin = outputs, [o[1:5] for o in outputs], []
         e2e.fresh(work)
         with open(work + '/config', 'w') as f:
             f.write(config)
@@ -39,10 +40,8 @@ class Compositor(e2e.Session):
         os.mkdir(self.runtime, 0o700)
         os.chown(self.runtime, self.uid, self.gid)
 
-        def become():  # what chrt and setpriv would do, before PR_SET_PDEATHSIG, which a change of user clears
-            os.sched_setaffinity(0, {0})
+        def become():  # what setpriv would do, before PR_SET_PDEATHSIG, which a change of user clears
             if os.getuid() == 0:
-                os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(1))
                 os.setgroups([])
                 os.setgid(self.gid)
                 os.setuid(self.uid)

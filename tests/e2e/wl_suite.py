@@ -41,9 +41,9 @@ def hot_plug(s):
     """tovixquads covers an output added while it runs within a second."""
     p = s.launch('quads')
     fits(s, p)
-    s.run('swaymsg', 'output HEADLESS-3 mode 640x480 position 2080 0')
+    s.run('swaymsg', '-q', 'output HEADLESS-3 mode 640x480 position 2080 0')
     start = time.monotonic()
-    s.run('swaymsg', 'create_output')
+    s.run('swaymsg', '-q', 'create_output')
     shot = lambda: subprocess.run(['grim', '-t', 'ppm', '-o', 'HEADLESS-3', '-'], env=s.client_env(),
                                   capture_output=True).stdout
     ground = bytes([63] * 3 * 64)  # sway's own, where nothing covers an output
