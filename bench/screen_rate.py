@@ -2,9 +2,8 @@
 """Runs a real program on an X server of its own and measures it from the outside only: how long until every
 monitor shows its drawing, how many tiles or frames per second reach the screen (the program stopped twice,
 some seconds of drawing apart, and the screen read by the judge against the fixed random sequence), its
-memory and, with "load", how
-much bench/burner gets done beside it, against alone, and how long it takes to end after a key while the
-burner runs.
+memory and, with "load", how much bench/burner gets done beside it, against alone. A key ends it
+(bench/exit_latency.py times that).
 Prints one JSON line; exit 1 when nothing was counted.
    screen_rate.py native|wine|wayland PROGRAM LAYOUT SECONDS WORK_DIR [load]
 PROGRAM is the native program or the .exe; LAYOUT is WIDTHxHEIGHT (Xvfb) or two (Xorg's dummy driver); wayland
@@ -109,10 +108,8 @@ def main():
             result['job_beside'] = job()
         # On Wayland a click of the suite's virtual pointer: wtype would pause first.
         end = (lambda: s.move('click')) if runner == 'wayland' else lambda: s.run('xdotool', 'key', 'a')
-        code, took = s.end_under_load(p, end, 10,
-                                      [burner + ['30']] if len(sys.argv) == 7 else [])
-        result.update(exit_ms=round(took * 1000, 1) if code is not None else -1,
-                      exit='exit code %s' % code if code is not None else 'still running after 10 s')
+        code, _ = s.end_under_load(p, end, 10, [])
+        result.update(exit='exit code %s' % code if code is not None else 'still running after 10 s')
     finally:
         s.close()
         print(json.dumps(result, separators=(',', ':')))

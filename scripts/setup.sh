@@ -10,7 +10,7 @@ packages=(
     # Wine 8 only recommends OSMesa, and without it a bitmap gets no OpenGL pixel format.
     libosmesa6
     xvfb xserver-xorg-core xserver-xorg-video-dummy
-    libx11-dev libxext-dev libxfixes-dev
+    libx11-dev libxext-dev libxfixes-dev libxtst-dev
     libegl-dev libegl-mesa0 libgl1-mesa-dri libsdl2-dev
     libwayland-dev wayland-protocols libxkbcommon-dev
     imagemagick xdotool x11-utils x11-xserver-utils

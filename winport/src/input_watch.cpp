@@ -6,7 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <ctime>
 
 #include "port.h"
 
@@ -20,7 +20,58 @@ bool InputWaiting()
     return !q.input.empty() || !q.posted.empty() || q.quitPosted;
 }
 
+bool Readable(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) > 0;
+}
+
+class Locked {
+public:
+    explicit Locked(pthread_mutex_t *mutex) : mutex_(mutex) { pthread_mutex_lock(mutex_); }
+    ~Locked() { pthread_mutex_unlock(mutex_); }
+    Locked(const Locked &) = delete;
+    Locked &operator=(const Locked &) = delete;
+
+private:
+    pthread_mutex_t *mutex_;
+};
+
 }  // namespace
+
+// A fair share is not enough: beside one CPU-bound job per core the lifted thread would still take
+// turns with them, and what is left of a frame and the process's own teardown would stretch with the
+// load. The lift lasts only until the input is handled, or through the end of the process.
+bool LiftThread(pid_t thread)
+{
+    sched_param param{};
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    if (sched_setscheduler(thread, SCHED_FIFO, &param) == 0)
+        return true;
+    param.sched_priority = 0;
+    return sched_setscheduler(thread, SCHED_OTHER, &param) == 0;
+}
+
+InputWatch::InputWatch()
+{
+    pthread_mutexattr_t mutexAttributes;
+    pthread_mutexattr_init(&mutexAttributes);
+    pthread_mutexattr_setprotocol(&mutexAttributes, PTHREAD_PRIO_INHERIT);
+    pthread_mutex_init(&mutex_, &mutexAttributes);
+    pthread_mutexattr_destroy(&mutexAttributes);
+    pthread_condattr_t condAttributes;
+    pthread_condattr_init(&condAttributes);
+    pthread_condattr_setclock(&condAttributes, CLOCK_MONOTONIC);
+    pthread_cond_init(&wake_, &condAttributes);
+    pthread_condattr_destroy(&condAttributes);
+}
+
+InputWatch::~InputWatch()
+{
+    Stop();
+    pthread_cond_destroy(&wake_);
+    pthread_mutex_destroy(&mutex_);
+}
 
 bool InputWatch::Start(int fd)
 {
@@ -28,9 +79,10 @@ bool InputWatch::Start(int fd)
         return true;
     if (fd < 0 || pipe2(wakePipe_, O_CLOEXEC) != 0)
         return false;
+    fd_ = fd;
     guiThread_ = static_cast<pid_t>(syscall(SYS_gettid));
     stop_ = false;
-    watcher_ = std::thread([this, fd] { Watch(fd); });
+    watcher_ = std::thread([this] { Watch(); });
     return true;
 }
 
@@ -39,10 +91,10 @@ void InputWatch::Stop()
     if (!watcher_.joinable())
         return;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        Locked lock(&mutex_);
         stop_ = true;
+        pthread_cond_broadcast(&wake_);
     }
-    wake_.notify_all();
     char byte = 0;
     (void)!write(wakePipe_[1], &byte, 1);
     watcher_.join();
@@ -52,64 +104,76 @@ void InputWatch::Stop()
 }
 
 // Runs on the watcher thread: it never reads the connection, it only notices that something
-// arrived and lets the GUI thread compete for the processor until it has handled it.
-void InputWatch::Watch(int fd)
+// arrived and lets the GUI thread run until it has handled it. It is lifted itself for good, as it
+// only ever wakes for input: on a busy machine its own turn would otherwise come tens of ms late.
+void InputWatch::Watch()
 {
-    std::unique_lock<std::mutex> lock(mutex_);
+    LiftThread(0);
+    Locked lock(&mutex_);
     while (!stop_) {
-        lock.unlock();
-        pollfd p[2] = {{fd, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        pthread_mutex_unlock(&mutex_);
+        pollfd p[2] = {{fd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
         int ready = poll(p, 2, -1);
-        lock.lock();
+        pthread_mutex_lock(&mutex_);
         if (stop_)
             break;
         // Refused once, refused for good: the thread keeps its own priority from here on.
         if (ready > 0 && p[0].revents != 0 && !Lift())
             break;
-        if (lifted_)
-            wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_ || !lifted_; });
+        // Until the GUI thread has read what came (or a while, should it never drop back).
+        timespec until{};
+        clock_gettime(CLOCK_MONOTONIC, &until);
+        until.tv_nsec += 100000000;
+        if (until.tv_nsec >= 1000000000) {
+            until.tv_sec += 1;
+            until.tv_nsec -= 1000000000;
+        }
+        while (lifted_ && !stop_ && pthread_cond_timedwait(&wake_, &mutex_, &until) == 0) {
+        }
     }
 }
 
-// Lets the GUI thread compete for the processor until the input that came is handled; false when refused.
+// Lets the GUI thread run until the input that came is handled; false when refused. Under the mutex.
 bool InputWatch::Lift()
 {
-    // Applied each time, not only when the flag was down: a drop back racing with the watcher can
-    // leave the thread at idle priority under a raised flag, and starved there on a busy machine.
-    lifted_ = true;
-    sched_param param{};
-    if (sched_setscheduler(guiThread_, SCHED_OTHER, &param) == 0)
+    if (lifted_)
         return true;
-    lifted_ = false;
-    return false;
+    if (!LiftThread(guiThread_))
+        return false;
+    lifted_ = true;
+    return true;
 }
 
+// On the GUI thread, under the mutex: input that arrives meanwhile finds the watcher waiting for the
+// mutex, which lends this thread its priority until the drop is complete, and then lifts it again.
 void InputWatch::DropBack()
 {
-    // The flag first: at idle priority this thread may not run again for long, and the watcher
-    // must not wait on a flag it left raised.
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lifted_ = false;
-    }
-    wake_.notify_all();
-    if (Port().threadPriority == THREAD_PRIORITY_IDLE && Port().idleIsSchedIdle) {
-        sched_param param{};
+    if (Readable(fd_))
+        return;
+    sched_param param{};
+    if (Port().threadPriority == THREAD_PRIORITY_IDLE && Port().idleIsSchedIdle)
         sched_setscheduler(0, SCHED_IDLE, &param);
-    }
+    else
+        sched_setscheduler(0, SCHED_OTHER, &param);
+    lifted_ = false;
+    pthread_cond_broadcast(&wake_);
 }
 
 void InputWatch::Poll()
 {
     if (!watcher_.joinable())
         return;
+    bool waiting = InputWaiting();
+    if (waiting == lifted_)
+        return;
+    Locked lock(&mutex_);
     // Input this thread read from the connection before the watcher woke to it is handled lifted all
-    // the same: at idle priority on a busy machine it would wait a second or more. Lifted each time,
-    // whatever the flag says: the watcher may have raised it just before this thread's drop back.
-    if (InputWaiting())
+    // the same: at idle priority on a busy machine it would wait a second or more.
+    if (waiting)
         Lift();
-    // Stay lifted through the quit, so the program also ends promptly.
-    else if (lifted_)
+    // Stay lifted through the quit, so the program also ends promptly; and until the thread has
+    // read what woke the watcher, which may have come after its last look at the connection.
+    else
         DropBack();
 }
 

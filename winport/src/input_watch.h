@@ -1,25 +1,24 @@
 // Windows lifts an idle-priority thread that receives input; this does the same for any presenter,
 // so a program ends promptly on a busy machine. A watcher thread waits on the display connection's
-// descriptor and lets the GUI thread compete for the processor while input is waiting; the GUI
-// thread drops back once it has handled it. Only the GUI thread's scheduling changes.
+// descriptor and lets the GUI thread run ahead of other work while input is waiting; the GUI
+// thread drops back once it has read and handled it. Only the GUI thread's scheduling changes.
 #ifndef WINPORT_INPUT_WATCH_H
 #define WINPORT_INPUT_WATCH_H
 
+#include <pthread.h>
 #include <sys/types.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 namespace winport::detail {
 
 class InputWatch {
 public:
-    InputWatch() = default;
+    InputWatch();
     InputWatch(const InputWatch &) = delete;
     InputWatch &operator=(const InputWatch &) = delete;
-    ~InputWatch() { Stop(); }
+    ~InputWatch();
 
     // Watches fd (never reading it) for the calling thread, the GUI thread; false if it cannot.
     bool Start(int fd);
@@ -27,22 +26,29 @@ public:
     // Whether the GUI thread is lifted now: input is waiting, to be taken at once.
     bool Lifted() const { return lifted_; }
     // On the GUI thread after it took input in: lifts it while input waits in its queue (also input
-    // it read before the watcher woke to it), drops it back once that is handled.
+    // it read before the watcher woke to it), drops it back once nothing is left to take or handle.
     void Poll();
 
 private:
-    void Watch(int fd);
+    void Watch();
     bool Lift();
     void DropBack();
 
+    int fd_ = -1;
     pid_t guiThread_ = 0;
     std::thread watcher_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
+    // Priority inheritance: the GUI thread may hold it at idle priority while the watcher waits.
+    pthread_mutex_t mutex_;
+    pthread_cond_t wake_;
     bool stop_ = false;
     int wakePipe_[2] = {-1, -1};  // ends the watcher's wait at once
     std::atomic<bool> lifted_{false};
 };
+
+// Puts a thread (0: the calling one) ahead of all ordinary work, at the lowest real-time priority,
+// where that is allowed, else at normal priority: what may end the process must not wait behind
+// whatever else the machine runs. False when neither is allowed.
+bool LiftThread(pid_t thread);
 
 }  // namespace winport::detail
 

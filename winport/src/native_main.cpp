@@ -1,7 +1,10 @@
 // The entry point of a native program: a presenter, then the program's own WinMain. Started by a
 // screen-saver daemon, which names its window in XSCREENSAVER_WINDOW (or, for a preview, with
 // -window-id), the program draws into that window; started by hand, it covers every monitor.
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -111,8 +114,11 @@ int main(int argc, char **argv)
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
     char commandLine[] = "";
     int code = WinMain(instance, nullptr, commandLine, SW_SHOWDEFAULT);
-    SetHost(nullptr);
-    coverHost.Stop();
-    waylandHost.Stop();
-    return code;
+    // Nothing is released, as on Windows: tearing the windows down one by one (SDL waits for the
+    // server to confirm each unmap), the libraries' destructors (LLVM's touch pages never read in)
+    // and joining the input watcher would only keep the screen covered longer.
+    // The thread is still lifted from the input that ended it, so the kernel's teardown runs ahead
+    // of other work too.
+    std::fflush(nullptr);
+    _exit(code);
 }

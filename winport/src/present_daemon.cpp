@@ -2,12 +2,12 @@
 
 #include <poll.h>
 #include <pthread.h>
-#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <ctime>
 
+#include "input_watch.h"
 #include "x11_session.h"
 
 namespace winport::detail {
@@ -26,12 +26,14 @@ long long Now()
 
 void *WaitForTerminate(void *signals)
 {
+    // Lifted for good, as it only ever wakes to end the process: on a busy machine its own turn
+    // would otherwise come tens of ms late.
+    LiftThread(0);
     int signal = 0;
     sigwait(static_cast<sigset_t *>(signals), &signal);
     // The process has ended only once every thread has, and an idle-priority drawing thread gets no
     // processor on a busy machine: it is lifted first (where it may be lifted, it was made idle).
-    sched_param param{};
-    sched_setscheduler(getpid(), SCHED_OTHER, &param);
+    LiftThread(getpid());
     _exit(0);
 }
 

@@ -46,6 +46,12 @@ bool SdlHost::Start(std::string *reason)
     SDL_SetHint(SDL_HINT_GRAB_KEYBOARD, "1");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // SDL drops a click that comes with the window's focus. At idle priority on a busy machine the
+    // focus the keyboard grab brings may be read only together with the click that must end it.
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    // Nor may a press wait for the server: SDL would grab the pointer for it, a round trip that a busy
+    // server answers late. The windows cover every monitor, so nothing is lost.
+    SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "0");
     // The desktop's own screen saver is none of our business, as on Windows.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     // Each window goes where it is put before it is mapped, as a window manager never places an
@@ -108,13 +114,6 @@ bool SdlHost::Start(std::string *reason)
     refreshTicks_ = frequency / static_cast<Uint64>(refresh > 0 ? refresh : 60);
     pumpTicks_ = frequency / 1000;  // input is looked at every millisecond at most
     return true;
-}
-
-void SdlHost::Stop()
-{
-    inputWatch_.Stop();
-    // The windows, grabs and connection end with the process; tearing them down one by one would
-    // only keep the covered screen up longer (SDL waits for the server to confirm each unmap).
 }
 
 void SdlHost::StartInputWatch()

@@ -21,8 +21,6 @@ public:
     // Connects to the display and lays the desktop out like its monitors. False, with the reason,
     // when there is no usable display.
     bool Start(std::string *reason);
-    // Ends the input watch; the windows and the connection end with the process.
-    void Stop();
 
     bool WaitForInput() override;
     void Poll() override;

@@ -72,33 +72,6 @@ bool WaylandHost::Start(std::string *reason)
     return true;
 }
 
-void WaylandHost::Stop()
-{
-    inputWatch_.Stop();
-    if (display_ == nullptr)
-        return;
-    // Requests only, sent in one go: the compositor takes the surfaces down without a round trip.
-    covers_.clear();
-    input_.reset();
-    outputs_.clear();
-    if (outputManager_ != nullptr)
-        zxdg_output_manager_v1_destroy(outputManager_);
-    if (shell_.layers != nullptr && zwlr_layer_shell_v1_get_version(shell_.layers) >= 3)
-        zwlr_layer_shell_v1_destroy(shell_.layers);
-    else if (shell_.layers != nullptr)
-        wl_proxy_destroy(reinterpret_cast<wl_proxy *>(shell_.layers));
-    if (shell_.windows != nullptr)
-        xdg_wm_base_destroy(shell_.windows);
-    if (shell_.shm != nullptr)
-        wl_shm_destroy(shell_.shm);
-    if (shell_.compositor != nullptr)
-        wl_compositor_destroy(shell_.compositor);
-    wl_registry_destroy(registry_);
-    wl_display_flush(display_);
-    wl_display_disconnect(display_);
-    display_ = nullptr;
-}
-
 void WaylandHost::Global(uint32_t name, const char *interface, uint32_t version)
 {
     std::string which = interface;

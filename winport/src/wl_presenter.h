@@ -24,8 +24,6 @@ public:
     // Connects to the compositor and lays the desktop out like its outputs. False, with the reason,
     // when there is no usable compositor.
     bool Start(std::string *reason);
-    // The surfaces and the connection end with the process.
-    void Stop();
 
     bool WaitForInput() override;
     void Poll() override;
