@@ -55,7 +55,7 @@ bool DaemonWindow(int argc, char **argv, Window *window, std::string *reason)
     return *window != 0;
 }
 
-bool Set(const char *name)
+bool IsSet(const char *name)
 {
     const char *value = std::getenv(name);
     return value != nullptr && *value != '\0';
@@ -72,10 +72,10 @@ winport::detail::Host *StartCovering(winport::detail::SdlHost &x11, winport::det
         *reason = "TOVIX_BACKEND is '" + asked + "'; it takes x11 or wayland";
         return nullptr;
     }
-    if (asked == "wayland" || (asked.empty() && Set("WAYLAND_DISPLAY"))) {
+    if (asked == "wayland" || (asked.empty() && IsSet("WAYLAND_DISPLAY"))) {
         if (wayland.Start(reason))
             return &wayland;
-        if (asked == "wayland" || !Set("DISPLAY"))
+        if (asked == "wayland" || !IsSet("DISPLAY"))
             return nullptr;
     }
     return x11.Start(reason) ? &x11 : nullptr;
