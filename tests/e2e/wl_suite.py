@@ -22,6 +22,7 @@ def run(s, prog, kind, x11=False, quiet=False):
     point(s, *AT)
     p = s.launch(prog, **{'WAYLAND_DISPLAY': None} if x11 else {})
     if x11:  # sway hands an override-redirect window the pointer, which hides it there, at the next move
+        print('through Xwayland, with DISPLAY alone:')
         time.sleep(3)
         check(p.poll() is None, '%s ended through Xwayland without input:\n%s' % (prog, said(p)))
         point(s, AT[0] - 2, AT[1])
