@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The packages as a user receives them: the .deb's files, its computed dependencies and lintian's
-# verdict; the Windows ZIP's files, and the manifest and version resource of each Windows binary.
+# verdict; the Windows ZIP's files, the manifest and version resource of each Windows binary, and the
+# name each .scr gives Windows' Screen Saver Settings (string 1).
 #   check.sh DEB ZIP
 set -uo pipefail
 deb=$1 zip=$2
@@ -39,5 +40,14 @@ for file in tovixtiles.exe tovixtiles.scr tovixquads.exe tovixquads.scr; do
         '\|FileVersion\|[0-9]+\.[0-9]+\.[0-9]+\|'; do
         grep -Eq "$field" <<<"$version" || fail "$file: no $field in its version resource"
     done
+done
+# String 1 is the second of block 1's sixteen counted UTF-16 strings.
+for file in tovixtiles.scr:'Tovix Tiles' tovixquads.scr:'Tovix Quads'; do
+    name=$(wrestool -x --raw --type=6 --name=1 "${file%%:*}" | python3 -c '
+import sys
+d = sys.stdin.buffer.read()
+at = 2 + 2 * int.from_bytes(d[0:2], "little")
+print(d[at + 2:at + 2 + 2 * int.from_bytes(d[at:at + 2], "little")].decode("utf-16-le"))')
+    [[ $name == "${file#*:}" ]] || fail "${file%%:*}: string 1 is '$name', not '${file#*:}'"
 done
 exit $failed
