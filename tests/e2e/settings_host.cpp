@@ -1,10 +1,6 @@
-// Plays Windows' Screen Saver Settings dialog for a .scr under Wine: a top-level window holding a
-// 152x112 preview, whose handle goes to the saver in each form Windows and others write it. A live
-// preview must be a visible child of the saver's own, covering the preview's client area, and end
-// with 0 within 5 s of its parent going; anything else must end at once with 0 and make no child.
-// A bare start must show the settings, not cover the screen. Prints each failure; the exit code
-// counts them.
-//   settings_host.exe SAVER.scr
+// Plays Windows' Screen Saver Settings dialog for .scr files under Wine: a window holding a 152x112
+// preview, whose handle goes to the saver in each form of /p. The exit code counts the faults.
+//   settings_host.exe SAVER.scr...
 #include <windows.h>
 
 #include <cstdio>
@@ -12,227 +8,124 @@
 
 namespace {
 
-int g_failures = 0;
+int g_faults = 0;
 
-void Fail(const std::string &what)
+void Check(bool ok, const std::string &what)
 {
-    std::printf("FAIL: %s\n", what.c_str());
-    std::fflush(stdout);
-    ++g_failures;
+    std::printf("%s: %s\n", ok ? "ok" : "FAULT", what.c_str());
+    g_faults += !ok;
 }
 
-// The saver's window sends to ours as it is made: keep taking messages while waiting.
+// Takes this thread's messages meanwhile: the saver's window sends to its parent as it is made.
 template <typename Done>
 bool PumpUntil(Done done, DWORD ms)
 {
-    const DWORD start = GetTickCount();
-    for (;;) {
+    for (const DWORD start = GetTickCount(); !done(); MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT)) {
         MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);
-        }
-        if (done())
-            return true;
         if (GetTickCount() - start >= ms)
-            return false;
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
+            return done();
     }
+    return true;
 }
 
-bool Ended(const PROCESS_INFORMATION &pi) { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }
-
-// The saver's exit code once it ends within ms, else STILL_ACTIVE.
-DWORD ExitCodeWithin(const PROCESS_INFORMATION &pi, DWORD ms)
-{
-    PumpUntil([&] { return Ended(pi); }, ms);
-    DWORD code = STILL_ACTIVE;
-    if (Ended(pi))
+struct Saver {
+    PROCESS_INFORMATION pi{};
+    Saver(const char *scr, const std::string &args)
+    {
+        std::string line = std::string("\"") + scr + "\" " + args;
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        Check(CreateProcessA(scr, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi), "started " + line);
+    }
+    ~Saver() { TerminateProcess(pi.hProcess, 1); }  // one that never ended; the handles go with us
+    bool Ended() const { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }
+    DWORD ExitCodeWithin(DWORD ms) const  // STILL_ACTIVE (259) while it runs
+    {
+        DWORD code = STILL_ACTIVE;
+        PumpUntil([this] { return Ended(); }, ms);
         GetExitCodeProcess(pi.hProcess, &code);
-    return code;
-}
-
-void Reap(PROCESS_INFORMATION &pi)
-{
-    if (!Ended(pi))
-        TerminateProcess(pi.hProcess, 1);
-    WaitForSingleObject(pi.hProcess, 5000);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-}
-
-bool Start(const char *saver, const std::string &args, PROCESS_INFORMATION *pi)
-{
-    std::string line = std::string("\"") + saver + "\"" + (args.empty() ? "" : " " + args);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    if (CreateProcessA(saver, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, pi))
-        return true;
-    Fail("cannot start " + line);
-    return false;
-}
-
-struct Dialog {
-    HWND frame;
-    HWND preview;
+        return code;
+    }
 };
 
-Dialog MakeDialog()
-{
-    HINSTANCE instance = GetModuleHandleA(NULL);
-    Dialog d;
-    d.frame = CreateWindowExA(0, "TovixSettingsHost", "Screen Saver Settings", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 80,
-                              420, 320, NULL, NULL, instance, NULL);
-    d.preview = CreateWindowExA(0, "TovixSettingsHost", "", WS_CHILD | WS_VISIBLE, 130, 40, 152, 112, d.frame, NULL,
-                                instance, NULL);
-    return d;
-}
-
+// The handle after the form: the preview's, one of a window gone, or none. Live: a preview that
+// ends with its parent; else an end at once with 0 and no child.
 enum class Give { Preview, Stale, Nothing };
-
-struct Form {
-    const char *args;
+const struct {
+    const char *form;
     Give give;
-    bool live;  // a preview, or an end at once
+    bool live;
+} kForms[] = {
+    {"/p ", Give::Preview, true}, {"/p:", Give::Preview, true}, {"-P ", Give::Preview, true},
+    {"/p 0", Give::Nothing, false}, {"/p 12ab", Give::Nothing, false}, {"/p ", Give::Stale, false},
+    {"/a ", Give::Preview, false},
 };
 
-const Form kForms[] = {
-    {"/p ", Give::Preview, true},   {"/p:", Give::Preview, true},   {"-P ", Give::Preview, true},
-    {"/p 0", Give::Nothing, false}, {"/p", Give::Nothing, false},    {"/p 12ab", Give::Nothing, false},
-    {"/p ", Give::Stale, false},    {"/a ", Give::Preview, false},
-};
-
-void CheckPreviewChild(const std::string &args, HWND preview, HWND child, const PROCESS_INFORMATION &pi)
+void Preview(const char *scr, const char *form, Give give, bool live)
 {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(child, &owner);
-    if (owner != pi.dwProcessId)
-        Fail(args + ": the preview's child is not the saver's");
-    if (!(GetWindowLongA(child, GWL_STYLE) & WS_CHILD))
-        Fail(args + ": the preview's child has no WS_CHILD");
-    RECT inside, shown;
-    GetClientRect(preview, &inside);
-    GetWindowRect(child, &shown);
-    MapWindowPoints(HWND_DESKTOP, preview, reinterpret_cast<POINT *>(&shown), 2);
-    if (shown.left != inside.left || shown.top != inside.top || shown.right != inside.right ||
-        shown.bottom != inside.bottom)
-        Fail(args + ": the child lies at " + std::to_string(shown.left) + "," + std::to_string(shown.top) + " to " +
-             std::to_string(shown.right) + "," + std::to_string(shown.bottom) + ", not over the preview's client area");
-    if (!IsWindowVisible(child))
-        Fail(args + ": the preview's child is hidden");
-    if (Ended(pi))
-        Fail(args + ": ended while its preview showed");
-}
-
-void RunForm(const char *saver, const Form &form)
-{
-    Dialog d = MakeDialog();
-    std::string args = form.args;
-    if (form.give == Give::Preview)
-        args += std::to_string(reinterpret_cast<uintptr_t>(d.preview));
-    if (form.give == Give::Stale) {
-        HWND gone = CreateWindowExA(0, "TovixSettingsHost", "", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
-        DestroyWindow(gone);
-        args += std::to_string(reinterpret_cast<uintptr_t>(gone));
-    }
-    PROCESS_INFORMATION pi;
-    if (!Start(saver, args, &pi)) {
-        DestroyWindow(d.frame);
-        return;
-    }
-    if (!form.live) {
-        DWORD code = ExitCodeWithin(pi, 20000);
-        if (code != 0)
-            Fail(args + ": exit " + std::to_string(code) + ", not 0 at once");
-        if (GetWindow(d.preview, GW_CHILD) != NULL)
-            Fail(args + ": made a window in the preview");
-        DestroyWindow(d.frame);
-        Reap(pi);
-        return;
-    }
+    HWND frame = CreateWindowExA(0, "Host", "Screen Saver Settings", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 80, 420,
+                                 320, NULL, NULL, NULL, NULL);
+    HWND preview = CreateWindowExA(0, "Host", "", WS_CHILD | WS_VISIBLE, 130, 40, 152, 112, frame, NULL, NULL, NULL);
+    HWND gone = CreateWindowExA(0, "Host", "", WS_POPUP, 0, 0, 9, 9, NULL, NULL, NULL, NULL);
+    DestroyWindow(gone);
+    const std::string args = form + (give == Give::Nothing ? "" : std::to_string(reinterpret_cast<uintptr_t>(
+                                                                      give == Give::Preview ? preview : gone)));
+    Saver saver(scr, args);
     HWND child = NULL;
-    PumpUntil([&] { return ((child = GetWindow(d.preview, GW_CHILD)) != NULL && IsWindowVisible(child)) || Ended(pi); },
-              30000);
-    if (child == NULL)
-        Fail(args + ": no window in the preview");
-    else
-        CheckPreviewChild(args, d.preview, child, pi);
-    // The preview goes first, as when the dialog picks another saver. (Wine takes 2 s to destroy a
-    // framed top-level window with no window manager to withdraw it.)
-    const DWORD start = GetTickCount();
-    DestroyWindow(d.preview);
-    DWORD code = ExitCodeWithin(pi, 5000);
-    if (code != 0)
-        Fail(args + ": exit " + std::to_string(code) + " 5 s after its parent went (259: still running)");
-    else
-        std::printf("%s: ended with 0, %lu ms after its parent went\n", args.c_str(), GetTickCount() - start);
-    DestroyWindow(d.frame);
-    Reap(pi);
-}
-
-struct Found {
-    DWORD process;
-    HWND window;
-};
-
-BOOL CALLBACK FindShownWindowProc(HWND hwnd, LPARAM data)
-{
-    Found *found = reinterpret_cast<Found *>(data);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(hwnd, &owner);
-    if (owner == found->process && IsWindowVisible(hwnd))
-        found->window = hwnd;
-    return found->window == NULL;
-}
-
-void BareStart(const char *saver)
-{
-    PROCESS_INFORMATION pi;
-    if (!Start(saver, "", &pi))
-        return;
-    Found found{pi.dwProcessId, NULL};
-    PumpUntil(
-        [&] {
-            EnumWindows(FindShownWindowProc, reinterpret_cast<LPARAM>(&found));
-            return found.window != NULL || Ended(pi);
-        },
-        30000);
-    if (found.window == NULL) {
-        Fail("a bare start shows no window");
+    PumpUntil([&] { return ((child = GetWindow(preview, GW_CHILD)) && IsWindowVisible(child)) || saver.Ended(); },
+              live ? 30000 : 0);
+    if (!live) {
+        const DWORD code = saver.ExitCodeWithin(20000);
+        Check(code == 0 && !GetWindow(preview, GW_CHILD), args + ": exit " + std::to_string(code) + " at once, no child");
     } else {
-        char name[64] = "";
-        GetClassNameA(found.window, name, sizeof name);
-        RECT r;
-        GetWindowRect(found.window, &r);
-        if (std::string(name) != "#32770")
-            Fail(std::string("a bare start shows a window of class ") + name + ", not the settings box");
-        if (r.right - r.left >= GetSystemMetrics(SM_CXSCREEN) && r.bottom - r.top >= GetSystemMetrics(SM_CYSCREEN))
-            Fail("a bare start covers the screen");
-        PostMessageA(found.window, WM_COMMAND, IDOK, 0);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(child, &owner);
+        RECT inside, shown{};
+        GetClientRect(preview, &inside);
+        GetWindowRect(child, &shown);
+        MapWindowPoints(HWND_DESKTOP, preview, reinterpret_cast<POINT *>(&shown), 2);
+        Check(child && owner == saver.pi.dwProcessId && (GetWindowLongA(child, GWL_STYLE) & WS_CHILD) &&
+                  IsWindowVisible(child) && !saver.Ended() && EqualRect(&inside, &shown),
+              args + ": the preview's child is the running saver's, a visible WS_CHILD over its client area");
+        // The preview alone goes first, as when the dialog picks another saver: Wine takes 2 s to
+        // destroy a framed window with no window manager to withdraw it.
+        const DWORD start = GetTickCount();
+        DestroyWindow(preview);
+        const DWORD code = saver.ExitCodeWithin(5000);
+        Check(code == 0, args + ": exit " + std::to_string(code) + ", " + std::to_string(GetTickCount() - start) +
+                             " ms after its parent went");
     }
-    DWORD code = ExitCodeWithin(pi, 5000);
-    if (code != 0)
-        Fail("a bare start: exit " + std::to_string(code) + " once its box was dismissed");
-    Reap(pi);
+    DestroyWindow(frame);
+}
+
+// With no argument or /c, the settings box, not a cover.
+void Settings(const char *scr, const char *args)
+{
+    Saver saver(scr, args);
+    HWND box = NULL;
+    PumpUntil([&] { return (box = FindWindowA("#32770", "Tovix")) != NULL || saver.Ended(); }, 30000);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(box, &owner);
+    Check(box && owner == saver.pi.dwProcessId && !FindWindowA("TOVIX", NULL),
+          std::string("'") + args + "' shows the settings box, no cover");
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    Check(saver.ExitCodeWithin(5000) == 0, std::string("'") + args + "' ends with 0 once its box is dismissed");
 }
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::printf("usage: settings_host SAVER.scr\n");
-        return 100;
-    }
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = "TovixSettingsHost";
-    RegisterClassA(&wc);
     std::setvbuf(stdout, NULL, _IONBF, 0);
-    for (const Form &form : kForms)
-        RunForm(argv[1], form);
-    BareStart(argv[1]);
-    return g_failures;
+    WNDCLASSA wc{0, DefWindowProcA, 0, 0, NULL, NULL, NULL, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), NULL, "Host"};
+    RegisterClassA(&wc);
+    for (int i = 1; i < argc; ++i) {
+        for (const auto &f : kForms)
+            Preview(argv[i], f.form, f.give, f.live);
+        for (const char *args : {"", "/c", "-C:0"})
+            Settings(argv[i], args);
+    }
+    return g_faults;
 }

@@ -41,13 +41,10 @@ for file in tovixtiles.exe tovixtiles.scr tovixquads.exe tovixquads.scr; do
         grep -Eq "$field" <<<"$version" || fail "$file: no $field in its version resource"
     done
 done
-# String 1 is the second of block 1's sixteen counted UTF-16 strings.
-for file in tovixtiles.scr:'Tovix Tiles' tovixquads.scr:'Tovix Quads'; do
-    name=$(wrestool -x --raw --type=6 --name=1 "${file%%:*}" | python3 -c '
-import sys
-d = sys.stdin.buffer.read()
-at = 2 + 2 * int.from_bytes(d[0:2], "little")
-print(d[at + 2:at + 2 + 2 * int.from_bytes(d[at:at + 2], "little")].decode("utf-16-le"))')
-    [[ $name == "${file#*:}" ]] || fail "${file%%:*}: string 1 is '$name', not '${file#*:}'"
+# String 1, the second of block 1's counted UTF-16 strings.
+for pair in tovixtiles.scr:'Tovix Tiles' tovixquads.scr:'Tovix Quads'; do
+    name=$(wrestool -x --raw --type=6 --name=1 "${pair%%:*}" | python3 -c 'import sys; d = sys.stdin.buffer.read()
+n = 2 + 2 * int.from_bytes(d[:2], "little"); print(d[n + 2:n + 2 + 2 * int.from_bytes(d[n:n + 2], "little")].decode("utf-16-le"))')
+    [[ $name == "${pair#*:}" ]] || fail "${pair%%:*}: string 1 is '$name', not '${pair#*:}'"
 done
 exit $failed

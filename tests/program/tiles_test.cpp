@@ -55,31 +55,11 @@ class TilesPreview : public ProgramTest, public ::testing::WithParamInterface<Pr
 
 TEST_P(TilesPreview, DrawTheModelsTilesInThePreviewAloneAndEndWithItsParent)
 {
-    RunPreviewCase(GetParam(), 12, [](long n, const model::Rect &area) {
-        return TilesPicture(n, 5000, nullptr, nullptr, &area);
-    }, 0);
+    RunPreviewCase(GetParam(), 12, [](long n, const model::Rect &a) { return TilesPicture(n, 5000, {}, {}, &a); }, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Previews, TilesPreview, ::testing::ValuesIn(kPreviews),
                          [](const ::testing::TestParamInfo<PreviewCase> &i) { return std::string(i.param.name); });
-
-// A parent already gone, or no parent at all: nothing is made, and the end is at once.
-TEST_F(ProgramTest, PreviewOfAWindowThatIsGoneEndsAtOnce)
-{
-    ASSERT_TRUE(Start(LeftOfPrimary().monitors));
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "Gone";
-    RegisterClassExA(&wc);
-    HWND gone = CreateWindowExA(0, "Gone", "", WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
-    ASSERT_TRUE(winport::DestroyWindowExternally(gone));
-    for (HWND parent : {gone, HWND{}}) {
-        EXPECT_EQ(RunPreviewProgram(NULL, parent), 0);
-        EXPECT_EQ(winport::Retrievals(), 0);
-        EXPECT_TRUE(winport::Windows().empty());
-    }
-}
 
 // Input as the desktop delivers it; moves are relative to the primary monitor's centre.
 struct Step {
