@@ -10,34 +10,33 @@ namespace {
 
 int g_faults = 0;
 
-void Check(bool ok, const std::string &what)
+bool Check(bool ok, const std::string &what)
 {
     std::printf("%s: %s\n", ok ? "ok" : "FAULT", what.c_str());
     g_faults += !ok;
+    return ok;
 }
 
-// Takes this thread's messages meanwhile: the saver's window sends to its parent as it is made.
+// Takes this thread's messages meanwhile, as a dialog does: the saver's window sends to its parent.
 template <typename Done>
 bool PumpUntil(Done done, DWORD ms)
 {
-    for (const DWORD start = GetTickCount(); !done(); MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT)) {
-        MSG msg;
+    MSG msg;
+    for (DWORD start = GetTickCount(); !done() && GetTickCount() - start < ms;
+         MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT))
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);
-        if (GetTickCount() - start >= ms)
-            return done();
-    }
-    return true;
+    return done();
 }
 
 struct Saver {
     PROCESS_INFORMATION pi{};
-    Saver(const char *scr, const std::string &args)
+    STARTUPINFOA si{};
+    Saver(const char *scr, std::string args)
     {
-        std::string line = std::string("\"") + scr + "\" " + args;
-        STARTUPINFOA si{};
         si.cb = sizeof si;
-        Check(CreateProcessA(scr, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi), "started " + line);
+        Check(CreateProcessA(scr, &(args = std::string("\"") + scr + "\" " + args)[0], NULL, NULL, FALSE, 0, NULL,
+                             NULL, &si, &pi), "started " + args);
     }
     ~Saver() { TerminateProcess(pi.hProcess, 1); }  // one that never ended; the handles go with us
     bool Ended() const { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }
@@ -50,8 +49,8 @@ struct Saver {
     }
 };
 
-// The handle after the form: the preview's, one of a window gone, or none. Live: a preview that
-// ends with its parent; else an end at once with 0 and no child.
+// What follows the form: the preview's handle, one of a window gone, or nothing. Live: a preview
+// that ends with its parent; else an end at once with 0 and no child.
 enum class Give { Preview, Stale, Nothing };
 const struct {
     const char *form;
@@ -75,32 +74,30 @@ void Preview(const char *scr, const char *form, Give give, bool live)
     Saver saver(scr, args);
     HWND child = NULL;
     PumpUntil([&] { return ((child = GetWindow(preview, GW_CHILD)) && IsWindowVisible(child)) || saver.Ended(); },
-              live ? 30000 : 0);
-    if (!live) {
-        const DWORD code = saver.ExitCodeWithin(20000);
-        Check(code == 0 && !GetWindow(preview, GW_CHILD), args + ": exit " + std::to_string(code) + " at once, no child");
-    } else {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(child, &owner);
-        RECT inside, shown{};
-        GetClientRect(preview, &inside);
-        GetWindowRect(child, &shown);
-        MapWindowPoints(HWND_DESKTOP, preview, reinterpret_cast<POINT *>(&shown), 2);
-        Check(child && owner == saver.pi.dwProcessId && (GetWindowLongA(child, GWL_STYLE) & WS_CHILD) &&
-                  IsWindowVisible(child) && !saver.Ended() && EqualRect(&inside, &shown),
-              args + ": the preview's child is the running saver's, a visible WS_CHILD over its client area");
+              30000);
+    DWORD owner = 0, code = live ? 0 : saver.ExitCodeWithin(5000);
+    RECT inside, shown{};
+    GetWindowThreadProcessId(child, &owner);
+    GetClientRect(preview, &inside);
+    GetWindowRect(child, &shown);
+    MapWindowPoints(HWND_DESKTOP, preview, reinterpret_cast<POINT *>(&shown), 2);
+    if (!live)
+        Check(code == 0 && !child, args + ": exit " + std::to_string(code) + " at once, no child");
+    else if (Check(child && owner == saver.pi.dwProcessId && (GetWindowLongA(child, GWL_STYLE) & WS_CHILD) &&
+                       IsWindowVisible(child) && !saver.Ended() && EqualRect(&inside, &shown),
+                   args + ": the preview's child is the running saver's, a visible WS_CHILD over its client area")) {
         // The preview alone goes first, as when the dialog picks another saver: Wine takes 2 s to
         // destroy a framed window with no window manager to withdraw it.
         const DWORD start = GetTickCount();
         DestroyWindow(preview);
-        const DWORD code = saver.ExitCodeWithin(5000);
+        code = saver.ExitCodeWithin(5000);
         Check(code == 0, args + ": exit " + std::to_string(code) + ", " + std::to_string(GetTickCount() - start) +
                              " ms after its parent went");
     }
     DestroyWindow(frame);
 }
 
-// With no argument or /c, the settings box, not a cover.
+// With no argument or /c: the settings box, not a cover.
 void Settings(const char *scr, const char *args)
 {
     Saver saver(scr, args);
@@ -108,8 +105,7 @@ void Settings(const char *scr, const char *args)
     PumpUntil([&] { return (box = FindWindowA("#32770", "Tovix")) != NULL || saver.Ended(); }, 30000);
     DWORD owner = 0;
     GetWindowThreadProcessId(box, &owner);
-    Check(box && owner == saver.pi.dwProcessId && !FindWindowA("TOVIX", NULL),
-          std::string("'") + args + "' shows the settings box, no cover");
+    Check(box && owner == saver.pi.dwProcessId && !FindWindowA("TOVIX", NULL), std::string("'") + args + "': a box");
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     Check(saver.ExitCodeWithin(5000) == 0, std::string("'") + args + "' ends with 0 once its box is dismissed");
 }
