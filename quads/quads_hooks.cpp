@@ -2,7 +2,7 @@
 #include "quads.h"
 #include "tovix.h"
 
-static void RenderQuadFrameOnScreen(void) { RenderQuadFrame(NULL); }
+static void RenderQuadFrameOnScreen(void) { RenderQuadFrame(g_hScreenWnd); }
 
 const bool g_continuousRender = true;
 void (*const g_afterStartupAction)(HWND) = InitOffscreenSurface;

@@ -8,13 +8,15 @@ HDC g_hDC;
 HGLRC g_hRC;
 VirtualScreen VirtualScreenRect;
 
-ATOM RegisterCoverClass(HINSTANCE hInstance)
+ATOM RegisterCoverClass(HINSTANCE hInstance) { return RegisterProgramClass(hInstance, CoverWndProc); }
+
+ATOM RegisterProgramClass(HINSTANCE hInstance, WNDPROC proc)
 {
     WNDCLASSEXA wc;
     std::memset(&wc, 0, sizeof wc);
     wc.cbSize = sizeof wc;
     wc.style = CS_OWNDC;  // the GL context and every paint use one DC for the window's life
-    wc.lpfnWndProc = CoverWndProc;
+    wc.lpfnWndProc = proc;
     wc.hInstance = hInstance;
     wc.hCursor = LoadCursorA(NULL, IDC_ARROW);
     wc.hbrBackground = NULL;  // never erased: the blackout and the renderer own every pixel
@@ -38,7 +40,11 @@ int CreateCoverWindow(HINSTANCE hInstance, int nCmdShow)
                              VirtualScreenRect.height, NULL, NULL, hInstance, NULL);
     if (g_hWnd == NULL)
         return 0;
+    return StartWindow(nCmdShow);
+}
 
+int StartWindow(int nCmdShow)
+{
     g_hDC = GetDC(g_hWnd);
 
     PIXELFORMATDESCRIPTOR pfd;

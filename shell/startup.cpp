@@ -13,14 +13,14 @@ BOOL CALLBACK BlackoutMonitorProc(HMONITOR, HDC hdcMonitor, LPRECT lprcMonitor, 
     return TRUE;
 }
 
-static void BlackoutAllMonitors(void)
+void BlackoutAllMonitors(void)
 {
-    HDC screen = GetDC(NULL);
-    EnumDisplayMonitors(screen, NULL, BlackoutMonitorProc, 0);
-    ReleaseDC(NULL, screen);
+    HDC screen = GetDC(g_hScreenWnd);
+    EnumScreenMonitors(screen, BlackoutMonitorProc, 0);
+    ReleaseDC(g_hScreenWnd, screen);
 }
 
-static void RunMainLoop(void)
+void RunMainLoop(void)
 {
     MSG msg;
     for (;;) {

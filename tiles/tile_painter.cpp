@@ -59,7 +59,7 @@ BOOL CALLBACK PaintTileProc(HMONITOR, HDC hdcMonitor, LPRECT lprcMonitor, LPARAM
 
 void PaintTilesOnAllMonitors(HWND)
 {
-    HDC screen = GetDC(NULL);
-    EnumDisplayMonitors(screen, NULL, PaintTileProc, 0);
-    ReleaseDC(NULL, screen);
+    HDC screen = GetDC(g_hScreenWnd);
+    EnumScreenMonitors(screen, PaintTileProc, 0);
+    ReleaseDC(g_hScreenWnd, screen);
 }

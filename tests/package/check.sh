@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The packages as a user receives them: the .deb's files, its computed dependencies and lintian's
-# verdict; the Windows ZIP's files, and the manifest and version resource of each Windows binary.
+# verdict; the Windows ZIP's files, the manifest and version resource of each Windows binary, and the
+# name each .scr gives Windows' Screen Saver Settings (string 1).
 #   check.sh DEB ZIP
 set -uo pipefail
 deb=$1 zip=$2
@@ -39,5 +40,11 @@ for file in tovixtiles.exe tovixtiles.scr tovixquads.exe tovixquads.scr; do
         '\|FileVersion\|[0-9]+\.[0-9]+\.[0-9]+\|'; do
         grep -Eq "$field" <<<"$version" || fail "$file: no $field in its version resource"
     done
+done
+# String 1, the second of block 1's counted UTF-16 strings.
+for pair in tovixtiles.scr:'Tovix Tiles' tovixquads.scr:'Tovix Quads'; do
+    name=$(wrestool -x --raw --type=6 --name=1 "${pair%%:*}" | python3 -c 'import sys; d = sys.stdin.buffer.read()
+n = 2 + 2 * int.from_bytes(d[:2], "little"); print(d[n + 2:n + 2 + 2 * int.from_bytes(d[n:n + 2], "little")].decode("utf-16-le"))')
+    [[ $name == "${pair#*:}" ]] || fail "${pair%%:*}: string 1 is '$name', not '${pair#*:}'"
 done
 exit $failed

@@ -58,6 +58,7 @@ struct Picture {
     int width = area.right - area.left;
     std::vector<model::Rgb> pixels = std::vector<model::Rgb>(size_t(width * (area.bottom - area.top)), kBackdrop);
     bool lineCorner = false;  // tovixquads' start-up line may light the bottom-left pixel white, or not
+    int cornerX = area.left, cornerY = area.bottom - 1;
 
     model::Rgb &At(int x, int y) { return pixels[size_t((y - area.top) * width + x - area.left)]; }
     void Fill(const model::Rect &r, const model::Rgb &c)
@@ -81,7 +82,7 @@ inline ::testing::AssertionResult ScreenShows(Picture expected, int tolerance = 
             for (int x = m.left; x < m.right; ++x) {
                 const COLORREF c = screen.at(size_t((y - expected.area.top) * expected.width + x - expected.area.left));
                 const model::Rgb got{int(c & 0xFF), int(c >> 8 & 0xFF), int(c >> 16 & 0xFF)};
-                const bool corner = expected.lineCorner && x == expected.area.left && y == expected.area.bottom - 1;
+                const bool corner = expected.lineCorner && x == expected.cornerX && y == expected.cornerY;
                 if (!model::Near(got, expected.At(x, y), tolerance) && !(corner && got == model::kWhite) && ++wrong <= 3)
                     first += " (" + std::to_string(x) + "," + std::to_string(y) + ") is " + text(got) + ", not " +
                              text(expected.At(x, y)) + ";";
@@ -94,15 +95,18 @@ inline ::testing::AssertionResult ScreenShows(Picture expected, int tolerance = 
 // tovixtiles after `paints` paints: the first inside window creation, then the blackout, then one
 // per message retrieval. `lost(paint, monitor)` marks tiles a failed call kept off the screen,
 // `blackedOut(monitor)` the monitors the blackout reached.
+// `preview`: drawn in a preview over that area, which is the one monitor and the virtual screen.
 inline Picture TilesPicture(long paints, DWORD clock, const std::function<bool(long, size_t)> &lost = nullptr,
-                            const std::function<bool(size_t)> &blackedOut = nullptr)
+                            const std::function<bool(size_t)> &blackedOut = nullptr,
+                            const model::Rect *preview = nullptr)
 {
     Picture p;
-    const std::vector<model::Rect> monitors = Monitors();
+    const std::vector<model::Rect> monitors = preview ? std::vector<model::Rect>{*preview} : Monitors();
+    const model::Rect virt = preview ? *preview : p.area;
     model::Random rng;
     for (long paint = 0; paint < paints; ++paint) {
         for (size_t m = 0; m < monitors.size(); ++m) {
-            const model::Tile t = model::NextTile(rng, monitors[m], p.area, clock);
+            const model::Tile t = model::NextTile(rng, monitors[m], virt, clock);
             if (!lost || !lost(paint, m))
                 p.Fill(model::Clip(t.rect, monitors[m]), t.colour);
         }
@@ -116,19 +120,22 @@ inline Picture TilesPicture(long paints, DWORD clock, const std::function<bool(l
 // tovixquads once the surface is shown and `frames` frames after the first (drawn before the
 // surface existed) have been copied; ground false: the surface never got its ground or a frame,
 // so the monitors show the blackout.
-inline Picture QuadsPicture(long frames, bool ground = true)
+inline Picture QuadsPicture(long frames, bool ground = true, const model::Rect *preview = nullptr)
 {
     Picture p;
-    const int width = p.area.right - p.area.left;
-    const int height = p.area.bottom - p.area.top;
-    p.Fill(p.area, ground ? model::kOrange : model::kBlack);
+    const model::Rect a = preview ? *preview : p.area;
+    const int width = a.right - a.left;
+    const int height = a.bottom - a.top;
+    p.Fill(a, ground ? model::kOrange : model::kBlack);
     p.lineCorner = ground;
+    p.cornerX = a.left;
+    p.cornerY = a.bottom - 1;
     model::Random rng;
     model::NextQuadFrame(rng, width, height);
     for (long i = 0; ground && i < frames; ++i) {
         const model::QuadFrame f = model::NextQuadFrame(rng, width, height);
         for (const model::Rect &s : f.squares)
-            p.Fill({s.left + p.area.left, s.top + p.area.top, s.right + p.area.left, s.bottom + p.area.top}, f.colour);
+            p.Fill(model::Clip({s.left + a.left, s.top + a.top, s.right + a.left, s.bottom + a.top}, a), f.colour);
     }
     return p;
 }
@@ -150,6 +157,7 @@ inline bool Start(const Layout &layout, DWORD clock = 0)
     g_hWnd = NULL;
     g_hDC = NULL;
     g_hRC = NULL;
+    g_hScreenWnd = NULL;
     VirtualScreenRect = VirtualScreen{};
     std::fill(std::begin(g_windowTitle), std::end(g_windowTitle), '\0');
     std::fill(std::begin(g_className), std::end(g_className), '\0');
@@ -213,6 +221,56 @@ inline void Soak(long retrievals)
     EXPECT_LE(after[0] - before[0], 1024);
     EXPECT_EQ(std::vector<long>(after.begin() + 1, after.end()), std::vector<long>(before.begin() + 1, before.end()))
         << "descriptors, GDI objects, DCs";
+}
+
+// A preview in the settings dialog: its preview window at `parent` (virtual-screen coordinates),
+// hidden by the dialog at retrieval `hideAt` (0: never), which leaves only the program's timer.
+struct PreviewCase {
+    const char *name;
+    Layout monitors;
+    RECT parent;
+    long hideAt;
+};
+inline void PrintTo(const PreviewCase &c, std::ostream *os) { *os << c.name; }
+inline const PreviewCase kPreviews[] = {
+    {"OnThePrimary", {{{0, 0, 320, 240}}}, {40, 30, 192, 142}, 0},
+    {"AcrossTwoMonitors", {{{0, 0, 320, 240}}, {{-200, 0, 0, 150}}}, {-60, 20, 92, 132}, 0},
+    {"HiddenBeforeItsParentGoes", {{{0, 0, 320, 240}}}, {100, 90, 252, 202}, 30},
+};
+
+// At retrieval `check` the screen shows `expected(check, area)`, drawn over the parent's area alone,
+// with no capture, hidden pointer or change of priority; input over it changes nothing, and the
+// parent going ends it at once with exit code 0.
+inline void RunPreviewCase(const PreviewCase &c, long check,
+                           const std::function<Picture(long, const model::Rect &)> &expected, int tolerance)
+{
+    ASSERT_TRUE(Start(c.monitors, 5000));
+    WNDCLASSEXA wc{sizeof wc, 0, DefWindowProcA, 0, 0, NULL, NULL, NULL, NULL, NULL, "Dialog", NULL};
+    RegisterClassExA(&wc);
+    const RECT &r = c.parent;
+    HWND parent = CreateWindowExA(0, "Dialog", "", WS_POPUP | WS_VISIBLE, r.left, r.top, r.right - r.left,
+                                  r.bottom - r.top, NULL, NULL, NULL, NULL);
+    UpdateWindow(parent);  // painted: its paint messages would take the program's retrievals
+    const long end = 33;
+    winport::SetRetrievalHook([&](long n) {
+        if (n == check) {
+            EXPECT_TRUE(ScreenShows(expected(check, ToRect(r)), tolerance));
+            EXPECT_TRUE(!winport::CaptureWindow() && !winport::CursorHidden() &&
+                        winport::ThreadPriority() == THREAD_PRIORITY_NORMAL);
+            winport::InjectPointerMove(r.left + 10, r.top + 10);
+            winport::InjectPointerMove(r.left + 50, r.top + 40);
+            winport::InjectClick(winport::Button::Left);
+            winport::InjectKeyPress('A');
+        }
+        if (n == c.hideAt)
+            ShowWindow(parent, SW_HIDE);
+        if (n == end)
+            winport::DestroyWindowExternally(parent);
+    });
+    EXPECT_EQ(RunPreviewProgram(NULL, parent), 0);
+    // Continuous mode peeks at the quit message before it takes it.
+    EXPECT_TRUE(winport::Retrievals() == end || winport::Retrievals() == end + 1) << winport::Retrievals();
+    EXPECT_TRUE(winport::Windows().empty());
 }
 
 class ProgramTest : public ::testing::Test {

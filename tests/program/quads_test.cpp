@@ -34,6 +34,17 @@ TEST_P(Quads, ShowTheOrangeBitmapAndThenTheModelsFramesOverEveryMonitor)
     EXPECT_EQ(winport::OutstandingDCs(), 0);
 }
 
+class QuadsPreview : public ProgramTest, public ::testing::WithParamInterface<PreviewCase> {};
+
+TEST_P(QuadsPreview, ShowAPreviewSizedBitmapAndItsFramesInThePreviewAloneAndEndWithItsParent)
+{
+    RunPreviewCase(GetParam(), 11, [](long n, const model::Rect &area) { return QuadsPicture(n - 1, true, &area); },
+                   kGlRounding);
+}
+
+INSTANTIATE_TEST_SUITE_P(Previews, QuadsPreview, ::testing::ValuesIn(kPreviews),
+                         [](const ::testing::TestParamInfo<PreviewCase> &i) { return std::string(i.param.name); });
+
 // A loop pass is two retrievals and two frames.
 TEST_F(ProgramTest, SoakForThousandsOfFramesWithoutGrowing) { Soak(8000); }
 

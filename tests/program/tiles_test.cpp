@@ -51,6 +51,16 @@ TEST_F(ProgramTest, SoakForTenThousandsOfPaintsWithoutGrowing) { Soak(60000); }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, Tiles, ::testing::ValuesIn(kLayouts), Name);
 
+class TilesPreview : public ProgramTest, public ::testing::WithParamInterface<PreviewCase> {};
+
+TEST_P(TilesPreview, DrawTheModelsTilesInThePreviewAloneAndEndWithItsParent)
+{
+    RunPreviewCase(GetParam(), 12, [](long n, const model::Rect &a) { return TilesPicture(n, 5000, {}, {}, &a); }, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Previews, TilesPreview, ::testing::ValuesIn(kPreviews),
+                         [](const ::testing::TestParamInfo<PreviewCase> &i) { return std::string(i.param.name); });
+
 // Input as the desktop delivers it; moves are relative to the primary monitor's centre.
 struct Step {
     enum Kind { Move, Down, Up, Wheel, Key, Char, Close, Destroy } kind;

@@ -75,6 +75,7 @@ typedef struct tagMSG {
 
 typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef BOOL(CALLBACK *MONITORENUMPROC)(HMONITOR, HDC, LPRECT, LPARAM);
+typedef void(CALLBACK *TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
 typedef struct tagWNDCLASSEXA {
     UINT cbSize;
@@ -161,6 +162,9 @@ typedef struct tagBITMAPINFO {
 #define CS_DBLCLKS 0x0008
 #define CS_OWNDC 0x0020
 #define WS_POPUP 0x80000000u
+#define WS_CHILD 0x40000000u
+#define WS_CLIPSIBLINGS 0x04000000u
+#define WS_CLIPCHILDREN 0x02000000u
 #define WS_VISIBLE 0x10000000u
 #define WS_SYSMENU 0x00080000u
 #define WS_MINIMIZEBOX 0x00020000u
@@ -188,6 +192,7 @@ typedef struct tagBITMAPINFO {
 #define WM_SYSKEYUP 0x0105
 #define WM_SYSCHAR 0x0106
 #define WM_SYSCOMMAND 0x0112
+#define WM_TIMER 0x0113
 #define WM_MOUSEMOVE 0x0200
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
@@ -276,6 +281,9 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
                             int width, int height, HWND parent, HMENU menu, HINSTANCE hInstance, LPVOID param);
 BOOL WINAPI ShowWindow(HWND hwnd, int nCmdShow);
 BOOL WINAPI UpdateWindow(HWND hwnd);
+BOOL WINAPI IsWindow(HWND hwnd);
+BOOL WINAPI GetClientRect(HWND hwnd, LPRECT rect);
+UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc);
 HDC WINAPI GetDC(HWND hwnd);
 int WINAPI ReleaseDC(HWND hwnd, HDC hdc);
 int WINAPI GetSystemMetrics(int index);

@@ -24,13 +24,13 @@ bool ResolveTarget(HDC hdc, Target *target)
     case DcKind::Window: {
         Window *window = port.windows.Get(dc->window);
         // A hidden window has an empty visible region: drawing on it changes nothing.
-        if (window == nullptr || !window->visible)
+        if (window == nullptr || !IsShown(*window))
             return false;
         target->surface = fb;
         target->dx = static_cast<int64_t>(window->rect.left) - v.left;
         target->dy = static_cast<int64_t>(window->rect.top) - v.top;
-        target->clip = Intersect(Offset(window->rect, -static_cast<int64_t>(v.left), -static_cast<int64_t>(v.top)),
-                                 fbBounds);
+        target->clip = Intersect(
+            Offset(VisibleRect(*window), -static_cast<int64_t>(v.left), -static_cast<int64_t>(v.top)), fbBounds);
         target->bitmap = nullptr;
         break;
     }

@@ -39,7 +39,8 @@ HWND WindowAt(POINT p)
     bool bestTopmost = false;
     long bestOrder = -1;
     Port().windows.ForEach([&](void *handle, const Window &w) {
-        if (!w.visible || p.x < w.rect.left || p.x >= w.rect.right || p.y < w.rect.top || p.y >= w.rect.bottom)
+        const RECT r = VisibleRect(w);
+        if (!IsShown(w) || p.x < r.left || p.x >= r.right || p.y < r.top || p.y >= r.bottom)
             return;
         bool topmost = (w.exStyle & WS_EX_TOPMOST) != 0;
         if (best == nullptr || topmost > bestTopmost || (topmost == bestTopmost && w.creationOrder > bestOrder)) {
@@ -140,7 +141,7 @@ HWND WindowNeedingPaint(HWND filter)
 {
     HWND found = nullptr;
     Port().windows.ForEach([&](void *handle, const Window &w) {
-        if (found == nullptr && w.visible && w.needsPaint && MatchesWindow(filter, static_cast<HWND>(handle)))
+        if (found == nullptr && w.needsPaint && IsShown(w) && MatchesWindow(filter, static_cast<HWND>(handle)))
             found = static_cast<HWND>(handle);
     });
     return found;
@@ -190,7 +191,7 @@ bool NextMessage(MSG *msg, HWND filter, UINT filterMin, UINT filterMax, bool rem
             return true;  // stays until the window is validated
         }
     }
-    return false;
+    return InRange(WM_TIMER, filterMin, filterMax) && NextTimerMessage(filter, remove, msg);
 }
 
 void CountRetrieval()
@@ -235,6 +236,8 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax)
     for (;;) {
         if (NextMessage(msg, hwnd, filterMin, filterMax, true))
             return msg->message == WM_QUIT ? 0 : 1;
+        if (CurrentHost() == nullptr && WaitForTimer())
+            continue;
         if (!WaitForInput()) {
             std::fprintf(stderr, "winport: GetMessageA would wait forever: nothing can wake the queue\n");
             std::abort();
@@ -259,7 +262,15 @@ BOOL WINAPI TranslateMessage(const MSG *msg)
 
 LRESULT WINAPI DispatchMessageA(const MSG *msg)
 {
-    if (msg == nullptr || msg->hwnd == nullptr)
+    if (msg == nullptr)
+        return 0;
+    // A timer with a procedure calls it, with or without a window.
+    if (msg->message == WM_TIMER && msg->lParam != 0) {
+        if (TIMERPROC proc = LiveTimerProc(msg->hwnd, msg->wParam, msg->lParam))
+            proc(msg->hwnd, WM_TIMER, msg->wParam, msg->time);
+        return 0;
+    }
+    if (msg->hwnd == nullptr)
         return 0;
     return SendToWindow(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "command_line.h"
 #include "present_daemon.h"
 #include "present_sdl.h"
 #include "wl_presenter.h"
@@ -90,6 +91,9 @@ int main(int argc, char **argv)
     if (const char *slash = std::strrchr(name, '/'))
         name = slash + 1;
     SetProgramName(name);
+    int answered = 0;
+    if (AnswerCommandLine(argc, argv, name, &answered))
+        return answered;
     KeepToTheDisplay();
 
     ::Window window = 0;

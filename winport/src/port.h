@@ -43,6 +43,7 @@ struct Window {
     DWORD style = 0;
     DWORD exStyle = 0;
     RECT rect{};  // virtual-screen coordinates
+    HWND parent = nullptr;  // a WS_CHILD window's; its origin is the parent's client origin
     bool visible = false;
     bool needsPaint = false;
     HDC ownDc = nullptr;  // the private DC of a CS_OWNDC window
@@ -268,11 +269,22 @@ struct InputEvent {
     WORD character = 0;  // VK_PACKET: the character typed, which Windows carries in the scan code
 };
 
+// SetTimer's timers; due times on the monotonic clock, which the test API's fixed clock leaves alone.
+struct Timer {
+    HWND hwnd = nullptr;
+    UINT_PTR id = 0;
+    UINT elapse = 0;
+    TIMERPROC proc = nullptr;
+    int64_t dueNs = 0;
+};
+
 struct Queue {
     std::deque<MSG> posted;
     std::deque<InputEvent> input;
     bool quitPosted = false;
     int quitCode = 0;
+    std::vector<Timer> timers;
+    UINT_PTR lastThreadTimerId = 0;
 };
 
 struct Keyboard {
@@ -373,6 +385,18 @@ bool ChangeLayout(const std::vector<MonitorSpec> &monitors);
 Surface Framebuffer();
 HDC NewDc(const Dc &dc);
 Window *FindWindow(HWND hwnd);
+// Shown, and so are all its ancestors: only then does it paint, take input or show drawing.
+bool IsShown(const Window &window);
+// Its rectangle cut to every ancestor's: where its drawing may land.
+RECT VisibleRect(const Window &window);
+
+// A timer due now, as its WM_TIMER message; when taken, it is due again a period later.
+bool NextTimerMessage(HWND filter, bool take, MSG *msg);
+// Sleeps until the next timer is due; false when there is none.
+bool WaitForTimer();
+// The procedure of a live timer, or null: a WM_TIMER's lParam is never called unchecked.
+TIMERPROC LiveTimerProc(HWND hwnd, UINT_PTR id, LPARAM proc);
+void DropTimers(HWND hwnd);
 
 // Sends a message straight to a window's procedure, as SendMessage does on the window's thread.
 LRESULT SendToWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -168,7 +168,7 @@ std::vector<WindowInfo> Windows()
     std::vector<std::pair<long, WindowInfo>> found;
     Port().windows.ForEach([&](void *handle, const Window &w) {
         found.push_back({w.creationOrder, WindowInfo{static_cast<HWND>(handle), w.className, w.title, w.style,
-                                                     w.exStyle, w.rect, w.visible}});
+                                                     w.exStyle, w.rect, w.visible, w.parent}});
     });
     std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     std::vector<WindowInfo> result;

@@ -24,6 +24,22 @@ bool IsAtom(LPCSTR name) { return reinterpret_cast<uintptr_t>(name) <= 0xFFFF; }
 
 Window *FindWindow(HWND hwnd) { return Port().windows.Get(hwnd); }
 
+bool IsShown(const Window &window)
+{
+    for (const Window *w = &window; w != nullptr && w->visible; w = FindWindow(w->parent))
+        if (w->parent == nullptr)
+            return true;
+    return false;
+}
+
+RECT VisibleRect(const Window &window)
+{
+    RECT rect = window.rect;
+    for (const Window *w = &window; w->parent != nullptr && (w = FindWindow(w->parent)) != nullptr;)
+        rect = Intersect(rect, w->rect);
+    return rect;
+}
+
 LRESULT SendToWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     Window *window = FindWindow(hwnd);
@@ -38,6 +54,14 @@ void DestroyWindowNow(HWND hwnd)
     if (FindWindow(hwnd) == nullptr)
         return;
     SendToWindow(hwnd, WM_DESTROY, 0, 0);
+    // Its children go with it, after its WM_DESTROY and before its WM_NCDESTROY, as on Windows.
+    std::vector<HWND> children;
+    port.windows.ForEach([&](void *handle, const Window &w) {
+        if (w.parent == hwnd)
+            children.push_back(static_cast<HWND>(handle));
+    });
+    for (HWND child : children)
+        DestroyWindowNow(child);
     SendToWindow(hwnd, WM_NCDESTROY, 0, 0);
     Window *window = FindWindow(hwnd);  // the procedure may have destroyed it already
     if (window == nullptr)
@@ -52,6 +76,7 @@ void DestroyWindowNow(HWND hwnd)
     auto &posted = port.queue.posted;
     posted.erase(std::remove_if(posted.begin(), posted.end(), [hwnd](const MSG &m) { return m.hwnd == hwnd; }),
                  posted.end());
+    DropTimers(hwnd);
     port.windows.Remove(hwnd);
     if (port.host != nullptr)
         port.host->WindowsChanged();
@@ -99,8 +124,16 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     if (className == nullptr || IsAtom(className))
         return nullptr;
     WindowClass *c = FindClass(className);
-    if (c == nullptr || parent != nullptr)
-        return nullptr;  // only top-level windows exist here
+    if (c == nullptr)
+        return nullptr;
+    // A child needs a parent and a parent a child: owned pop-ups do not exist here.
+    Window *parentWindow = parent != nullptr ? FindWindow(parent) : nullptr;
+    if ((parent != nullptr) != ((style & WS_CHILD) != 0) || (parent != nullptr && parentWindow == nullptr))
+        return nullptr;
+    if (parentWindow != nullptr) {
+        x = SaturatingAdd(x, parentWindow->rect.left);
+        y = SaturatingAdd(y, parentWindow->rect.top);
+    }
 
     PortState &port = Port();
     auto window = std::make_unique<Window>();
@@ -111,6 +144,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     window->style = style;
     window->exStyle = exStyle;
     window->rect = RECT{x, y, SaturatingAdd(x, width < 0 ? 0 : width), SaturatingAdd(y, height < 0 ? 0 : height)};
+    window->parent = parent;
     window->creationOrder = ++port.windowsCreated;
     Window *w = window.get();
     HWND hwnd = static_cast<HWND>(port.windows.Add(std::move(window)));
@@ -147,9 +181,9 @@ BOOL WINAPI ShowWindow(HWND hwnd, int nCmdShow)
         if (show)
             window->needsPaint = true;  // newly exposed: the whole client area is invalid
     }
-    if (show)
-        Port().focus = hwnd;
-    else if (Port().focus == hwnd)
+    if (show && !(window->style & WS_CHILD))
+        Port().focus = hwnd;  // a shown child is not activated
+    else if (!show && Port().focus == hwnd)
         Port().focus = nullptr;
     if (show != wasVisible && Port().host != nullptr)
         Port().host->WindowsChanged();
@@ -162,8 +196,20 @@ BOOL WINAPI UpdateWindow(HWND hwnd)
     if (window == nullptr)
         return FALSE;
     // Sent straight to the procedure, bypassing the queue, as on Windows.
-    if (window->visible && window->needsPaint)
+    if (window->needsPaint && IsShown(*window))
         SendToWindow(hwnd, WM_PAINT, 0, 0);
+    return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND hwnd) { return FindWindow(hwnd) != nullptr ? TRUE : FALSE; }
+
+BOOL WINAPI GetClientRect(HWND hwnd, LPRECT rect)
+{
+    Window *window = FindWindow(hwnd);
+    if (window == nullptr || rect == nullptr)
+        return FALSE;
+    // No window here has a frame: the client area is the whole window.
+    *rect = RECT{0, 0, window->rect.right - window->rect.left, window->rect.bottom - window->rect.top};
     return TRUE;
 }
 

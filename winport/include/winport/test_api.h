@@ -90,8 +90,9 @@ struct WindowInfo {
     std::string title;
     DWORD style;
     DWORD exStyle;
-    RECT rect;
+    RECT rect;  // virtual-screen coordinates
     bool visible;
+    HWND parent;
 };
 std::vector<WindowInfo> Windows();  // live windows, oldest first
 HWND CaptureWindow();
