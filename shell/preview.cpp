@@ -1,7 +1,8 @@
 // A .scr's preview in Windows' Screen Saver Settings dialog: the program drawn in a child of the
 // dialog's preview window, whose client area plays the virtual screen and its one monitor. No
-// cover, no capture, no hidden pointer and no change of priority: the dialog keeps its input and
-// its share of the processor. It ends when the parent goes.
+// cover, no capture and no hidden pointer: the dialog keeps its input. Idle priority, as the saver
+// itself, lowers only this thread, so a preview never takes processor time from the user's work. It
+// ends when the parent goes.
 #include <cstring>
 
 #include "tovix.h"
@@ -74,6 +75,7 @@ int RunPreviewProgram(HINSTANCE hInstance, HWND parent)
     if (!CreatePreviewWindow(hInstance, parent))
         return 0;
 
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
     BlackoutAllMonitors();
     SetTimer(NULL, 0, PARENT_CHECK_MS, CheckPreviewParentProc);
     if (g_afterStartupAction)

@@ -239,7 +239,7 @@ inline const PreviewCase kPreviews[] = {
 };
 
 // At retrieval `check` the screen shows `expected(check, area)`, drawn over the parent's area alone,
-// with no capture, hidden pointer or change of priority; input over it changes nothing, and the
+// with no capture or hidden pointer, at idle priority; input over it changes nothing, and the
 // parent going ends it at once with exit code 0.
 inline void RunPreviewCase(const PreviewCase &c, long check,
                            const std::function<Picture(long, const model::Rect &)> &expected, int tolerance)
@@ -256,7 +256,7 @@ inline void RunPreviewCase(const PreviewCase &c, long check,
         if (n == check) {
             EXPECT_TRUE(ScreenShows(expected(check, ToRect(r)), tolerance));
             EXPECT_TRUE(!winport::CaptureWindow() && !winport::CursorHidden() &&
-                        winport::ThreadPriority() == THREAD_PRIORITY_NORMAL);
+                        winport::ThreadPriority() == THREAD_PRIORITY_IDLE);
             winport::InjectPointerMove(r.left + 10, r.top + 10);
             winport::InjectPointerMove(r.left + 50, r.top + 40);
             winport::InjectClick(winport::Button::Left);
