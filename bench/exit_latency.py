@@ -160,9 +160,9 @@ def run_row(s, inject, prog, row, tries, load):
 
 def show(r):
     server = ('%9.1f %9.1f' % (r['server_median'], r['server_worst'])) if 'server_median' in r else '%9s %9s' % ('', '')
-    return '%-11s %-7s %-5s %6d %8.1f %8.1f %8.1f %7d%s' % (
-        r['program'], r['presenter'], r['load'], r['tries'], r['median'], r['p99'], r['worst'], r['over'], server) + \
-        ('  did not end: %d' % r['failed'] if r['failed'] else '')
+    return ('%-11s %-7s %-5s %6d %8.1f %8.1f %8.1f %7d%s' % (
+        r['program'], r['presenter'], r['load'], r['tries'], r['median'], r['p99'], r['worst'], r['over'], server) +
+        ('  did not end: %d' % r['failed'] if r['failed'] else '')).rstrip()
 
 
 HEADER = '%-11s %-7s %-5s %6s %8s %8s %8s %7s %9s %9s' % ('exit ms', 'on', 'load', 'tries', 'median', 'p99', 'worst',
