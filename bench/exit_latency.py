@@ -10,9 +10,9 @@ flushes the input's request to the X server (or from the moment SIGTERM is sent)
 the program, waiting on a pidfd. The measuring processes and the X server run ahead of the load, at real-time
 priority where allowed: their own turns are not what is measured. "server" is the X server's part: from the flush
 until it has answered the next request (so has delivered the input).
-Prints one line per row and writes one JSON line per row to WORK_DIR/rows.json. Needs TOVIX_TILES, TOVIX_QUADS
+Prints one line per row and writes one JSON line per row, every time included, to WORK_DIR/rows.json. Needs TOVIX_TILES, TOVIX_QUADS
 (optimised builds) and TOVIX_INJECT."""
-import argparse, ctypes, json, os, random, select, signal, subprocess, sys, time
+import argparse, ctypes, json, math, os, random, select, signal, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e
@@ -138,8 +138,8 @@ def one_try(s, inject, prog, row, n, load):
 
 
 def percentile(values, q):
-    ordered = sorted(values)
-    return ordered[min(len(ordered) - 1, int(q * len(ordered)))]
+    """The nearest rank: the smallest value that at least q of the values do not exceed."""
+    return sorted(values)[max(0, math.ceil(q * len(values)) - 1)]
 
 
 def run_row(s, inject, prog, row, tries, load):
@@ -154,14 +154,15 @@ def run_row(s, inject, prog, row, tries, load):
              worst=max(times), over=sum(t > TARGET_MS for t in times))
     if server:
         r.update(server_median=percentile(server, 0.5), server_worst=max(server))
-    return {k: round(v, 1) if isinstance(v, float) else v for k, v in r.items()}
+    r = {k: round(v, 1) if isinstance(v, float) else v for k, v in r.items()}
+    return dict(r, times=[round(t, 2) if t != float('inf') else -1 for t in times])
 
 
 def show(r):
     server = ('%9.1f %9.1f' % (r['server_median'], r['server_worst'])) if 'server_median' in r else '%9s %9s' % ('', '')
-    return '%-11s %-7s %-5s %6d %8.1f %8.1f %8.1f %7d%s' % (
-        r['program'], r['presenter'], r['load'], r['tries'], r['median'], r['p99'], r['worst'], r['over'], server) + \
-        ('  did not end: %d' % r['failed'] if r['failed'] else '')
+    return ('%-11s %-7s %-5s %6d %8.1f %8.1f %8.1f %7d%s' % (
+        r['program'], r['presenter'], r['load'], r['tries'], r['median'], r['p99'], r['worst'], r['over'], server) +
+        ('  did not end: %d' % r['failed'] if r['failed'] else '')).rstrip()
 
 
 HEADER = '%-11s %-7s %-5s %6s %8s %8s %8s %7s %9s %9s' % ('exit ms', 'on', 'load', 'tries', 'median', 'p99', 'worst',
