@@ -79,6 +79,10 @@ winport::detail::Host *StartCovering(winport::detail::SdlHost &x11, winport::det
         if (asked == "wayland" || !IsSet("DISPLAY"))
             return nullptr;
     }
+    if (asked.empty() && !IsSet("WAYLAND_DISPLAY") && !IsSet("DISPLAY")) {
+        *reason = "no display (neither WAYLAND_DISPLAY nor DISPLAY is set)";
+        return nullptr;
+    }
     return x11.Start(reason) ? &x11 : nullptr;
 }
 
