@@ -103,6 +103,19 @@ Surface Framebuffer()
     return Surface{port.framebuffer.pixels, v.right - v.left, v.bottom - v.top, false};
 }
 
+void DamageWholeFramebuffer()
+{
+    const Surface fb = Framebuffer();
+    Port().damage.Add(RECT{0, 0, fb.width, fb.height});
+}
+
+bool AnyWindowVisible()
+{
+    bool any = false;
+    Port().windows.ForEach([&](void *, const Window &w) { any = any || w.visible; });
+    return any;
+}
+
 }  // namespace winport::detail
 
 using namespace winport::detail;

@@ -383,6 +383,10 @@ bool SetLayout(const std::vector<MonitorSpec> &monitors, const FramebufferMemory
 // changed, for an unusable layout.
 bool ChangeLayout(const std::vector<MonitorSpec> &monitors);
 Surface Framebuffer();
+// For a presenter that shows the framebuffer anew: all of it counts as changed.
+void DamageWholeFramebuffer();
+// Whether any window shows: a presenter covers the monitors only while one does.
+bool AnyWindowVisible();
 HDC NewDc(const Dc &dc);
 Window *FindWindow(HWND hwnd);
 // Shown, and so are all its ancestors: only then does it paint, take input or show drawing.

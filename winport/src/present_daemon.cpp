@@ -113,12 +113,9 @@ bool DaemonHost::WaitForInput()
 
 void DaemonHost::WindowsChanged()
 {
-    bool anyVisible = false;
-    Port().windows.ForEach([&](void *, const Window &w) { anyVisible = anyVisible || w.visible; });
-    if (anyVisible && !shown_) {
-        const Surface fb = Framebuffer();
-        Port().damage.Add(RECT{0, 0, fb.width, fb.height});
-    }
+    bool anyVisible = AnyWindowVisible();
+    if (anyVisible && !shown_)
+        DamageWholeFramebuffer();
     shown_ = anyVisible;
 }
 

@@ -166,7 +166,7 @@ void SdlHost::OpenWindows()
                              ProgramName(), output.bounds.x, output.bounds.y);
         }
     windowsOpen_ = true;
-    ShowAll();
+    DamageWholeFramebuffer();
     ApplyGrab();
     SDL_ShowCursor(cursorVisible_ ? SDL_ENABLE : SDL_DISABLE);
     Present();
@@ -184,16 +184,9 @@ void SdlHost::CloseWindows()
     windowsOpen_ = false;
 }
 
-void SdlHost::ShowAll()
-{
-    const Surface fb = Framebuffer();
-    Port().damage.Add(RECT{0, 0, fb.width, fb.height});
-}
-
 void SdlHost::WindowsChanged()
 {
-    bool anyVisible = false;
-    Port().windows.ForEach([&](void *, const Window &w) { anyVisible = anyVisible || w.visible; });
+    bool anyVisible = AnyWindowVisible();
     if (anyVisible && !windowsOpen_)
         OpenWindows();
     else if (!anyVisible && windowsOpen_)
@@ -302,7 +295,7 @@ void SdlHost::TakeEvent(const SDL_Event &event)
         if (event.window.event == SDL_WINDOWEVENT_CLOSE)
             RequestClose(Port().focus);
         else if (event.window.event == SDL_WINDOWEVENT_EXPOSED || event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
-            ShowAll();
+            DamageWholeFramebuffer();
         break;
     case SDL_QUIT:
         RequestClose(Port().focus);

@@ -39,7 +39,6 @@ private:
 
     void OpenWindows();
     void CloseWindows();
-    void ShowAll();
     void ApplyGrab();
     void TakeEvents();
     void TakeEvent(const SDL_Event &event);

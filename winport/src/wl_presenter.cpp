@@ -182,7 +182,7 @@ void WaylandHost::OpenCovers()
     for (auto &output : outputs_)
         Cover(*output);
     coversOpen_ = true;
-    Port().damage.Add(RECT{0, 0, Framebuffer().width, Framebuffer().height});
+    DamageWholeFramebuffer();
     Present();
     // Input and the compositor's other events share the connection: the GUI thread is lifted for
     // either, and drops back at once when no input came.
@@ -199,8 +199,7 @@ void WaylandHost::CloseCovers()
 
 void WaylandHost::WindowsChanged()
 {
-    bool anyVisible = false;
-    Port().windows.ForEach([&](void *, const Window &w) { anyVisible = anyVisible || w.visible; });
+    bool anyVisible = AnyWindowVisible();
     if (anyVisible && !coversOpen_)
         OpenCovers();
     else if (!anyVisible && coversOpen_)
