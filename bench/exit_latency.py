@@ -1,21 +1,23 @@
 #!/usr/bin/env python3
 """How long a program takes to end after the input that ends it, as a distribution over many tries: per program
 and presenter, under full load (a CPU-bound process at normal priority on every core) and on an idle machine.
-   exit_latency.py [--tries N] [--idle-tries N] [--rows x11,daemon] [--programs tiles,quads] WORK_DIR
+   exit_latency.py [--tries N] [--idle-tries N] [--rows x11,daemon,wayland] [--programs tiles,quads] WORK_DIR
 Presenters: x11, the cover presenter on Xvfb 1920x1080, ended by a key press and a button press in turns; daemon,
-the program in a window handed over as a screen-saver daemon does, ended by SIGTERM.
+the program in a window handed over as a screen-saver daemon does, ended by SIGTERM; wayland, the native Wayland
+presenter on a headless sway (pixman) with one 1920x1080 output, ended by a click of tests/e2e's virtual pointer.
 A try starts the program on a quiet machine, waits until its picture moves (past start-up), starts the load, waits
-a random 50 to 500 ms, then ends it. The time runs from the moment bench/inject, a client connected long before,
-flushes the input's request to the X server (or from the moment SIGTERM is sent) to the moment this process reaps
-the program, waiting on a pidfd. The measuring processes and the X server run ahead of the load, at real-time
-priority where allowed: their own turns are not what is measured. "server" is the X server's part: from the flush
-until it has answered the next request (so has delivered the input).
+a random 50 to 500 ms, then ends it. The time runs from the moment bench/inject (on Wayland the virtual pointer
+with -t), a client connected long before, flushes the input's request to the display server (or from the moment
+SIGTERM is sent) to the moment this process reaps the program, waiting on a pidfd. The measuring processes and the
+display server run ahead of the load, at real-time priority where allowed: their own turns are not what is
+measured. "server" is the display server's part: from the flush until it has answered the next request (so has
+delivered the input).
 Prints one line per row and writes one JSON line per row, every time included, to WORK_DIR/rows.json. Needs TOVIX_TILES, TOVIX_QUADS
-(optimised builds) and TOVIX_INJECT."""
+(optimised builds), TOVIX_INJECT and, for wayland, TOVIX_POINTER."""
 import argparse, ctypes, json, math, os, random, select, signal, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
 sys.dont_write_bytecode = True  # no cache files in the source tree
-import e2e
+import e2e, wayland
 from screen_rate import _x11
 
 SIZE = (1920, 1080, 0, 0)
@@ -34,11 +36,10 @@ def ahead_of_load(pid, priority):
 
 
 class Injector:
-    """bench/inject on the display: connected once, for every try."""
+    """bench/inject, or the virtual pointer, on the display: connected once, for every try."""
 
-    def __init__(self, display):
-        self.p = e2e.spawn([os.environ['TOVIX_INJECT']], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
-                           env=dict(os.environ, DISPLAY=display))
+    def __init__(self, argv, env):
+        self.p = e2e.spawn(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, env=env)
         ahead_of_load(self.p.pid, 2)  # above the programs' lift, which is the lowest
 
     def ask(self, command):
@@ -56,7 +57,10 @@ class Injector:
 
 
 def screen(s):
-    """The root's pixels, four bytes each, through a connection of our own."""
+    """The root's pixels, four bytes each, through a connection of our own; on sway the output's, three each."""
+    if isinstance(s, wayland.Sway):
+        return subprocess.run(['grim', '-t', 'ppm', '-o', s.outputs[0][0], '-'], env=s.client_env(),
+                              capture_output=True).stdout.split(b'\n', 3)[-1]
     if not hasattr(s, 'capture'):
         s.capture = ctypes.c_void_p(_x11.XOpenDisplay(s.display.encode()))
     w, h = SIZE[:2]
@@ -71,12 +75,16 @@ def screen(s):
 
 def moving(s, p, seen):
     """Whether p is past start-up: at idle priority, and its picture, with nothing left of the white it started on
-    (tovixquads' start-up line may light one pixel) and not all black, has changed since the last look."""
+    (tovixquads' start-up line may light one pixel; on sway of its grey ground) and not all black, has changed
+    since the last look."""
     stat = e2e.proc(p.pid, 'stat').rpartition(') ')[2].split()
     if len(stat) <= 38 or stat[38] != '5':  # field 41, the policy: 5 is SCHED_IDLE
         return False
     pixels = screen(s)
-    if pixels.count(b'\xff\xff\xff\x00') > 1 or pixels.count(b'\0\0\0\0') >= SIZE[0] * SIZE[1] - 1:
+    if isinstance(s, wayland.Sway):
+        if bytes([63] * 3 * 64) in pixels or pixels.count(0) >= len(pixels) - 3:
+            return False
+    elif pixels.count(b'\xff\xff\xff\x00') > 1 or pixels.count(b'\0\0\0\0') >= SIZE[0] * SIZE[1] - 1:
         return False
     changed = bool(seen) and seen[-1] != pixels
     seen[:] = [pixels]
@@ -108,7 +116,8 @@ def reaped(p, limit):
 def one_try(s, inject, prog, row, n, load):
     """One start and end of prog: (ms to its end or None if it did not end with 0, the server's ms or None)."""
     args = ['-window-id', str(inject.ask('window')[0])] if row == 'daemon' else []
-    s.run('xsetroot', '-solid', 'white')
+    if row != 'wayland':
+        s.run('xsetroot', '-solid', 'white')
     p = s.launch(prog, args=args)
     seen = []
     if not e2e.poll(lambda: p.poll() is not None or moving(s, p, seen), 30, 0.005) or p.poll() is not None:
@@ -122,7 +131,7 @@ def one_try(s, inject, prog, row, n, load):
             sent = time.monotonic_ns()
             os.kill(p.pid, signal.SIGTERM)
         else:
-            sent, answered = inject.ask('key' if n % 2 == 0 else 'button')
+            sent, answered = inject.ask('click' if row == 'wayland' else 'key' if n % 2 == 0 else 'button')
             server = (answered - sent) / 1e6
         at = reaped(p, 5)
     finally:
@@ -169,35 +178,49 @@ HEADER = '%-11s %-7s %-5s %6s %8s %8s %8s %7s %9s %9s' % ('exit ms', 'on', 'load
                                                            '>%d ms' % TARGET_MS, 'server', 'srv worst')
 
 
+def session(row, work):
+    """The display server of a row with its injector, connected once for the row's every try and the pointer amid
+    the screen. A display server's delays are not the program's: it runs ahead of the load."""
+    if row == 'wayland':
+        s = wayland.Sway(work + '/sway', [('HEADLESS-1', *SIZE[:2], 0, 0, 1)])
+        s.inject = Injector([os.environ['TOVIX_POINTER'], '-t'], s.client_env())
+        s.inject.ask('to %d %d %d %d' % (SIZE[0] // 2, SIZE[1] // 2, *SIZE[:2]))
+    else:
+        s = e2e.Session('native', [SIZE], work + '/x11', pin=False)
+        s.inject = Injector([os.environ['TOVIX_INJECT']], dict(os.environ, DISPLAY=s.display))
+        s.run('xdotool', 'mousemove', SIZE[0] // 2, SIZE[1] // 2)
+    ahead_of_load(s.x.pid, 1)
+    return s
+
+
 def main():
     a = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     a.add_argument('--tries', type=int, default=100)
     a.add_argument('--idle-tries', type=int, default=20)
-    # A Wayland presenter's row would need its compositor's session and an injector of its own here.
-    a.add_argument('--rows', default='x11,daemon')
+    # A presenter's row takes its display server's session, with an injector of its own, from session().
+    a.add_argument('--rows', default='x11,daemon,wayland')
     a.add_argument('--programs', default='tiles,quads')
     a.add_argument('work')
     opts = a.parse_args()
-    s = e2e.Session('native', [SIZE], opts.work, pin=False)
-    ahead_of_load(s.x.pid, 1)  # a display server's delays are not the program's
-    inject = Injector(s.display)
-    results = []
+    os.makedirs(opts.work, exist_ok=True)
+    sessions, results = {}, []
     try:
-        s.run('xdotool', 'mousemove', SIZE[0] // 2, SIZE[1] // 2)
         print(HEADER, flush=True)
         for row in opts.rows.split(','):
+            kind = 'wayland' if row == 'wayland' else 'x11'
+            s = sessions[kind] = sessions.get(kind) or session(row, opts.work)
             for prog in opts.programs.split(','):
                 for load, tries in ((False, opts.idle_tries), (True, opts.tries)):
                     if tries > 0:
-                        results.append(run_row(s, inject, prog, row, tries, load))
+                        results.append(run_row(s, s.inject, prog, row, tries, load))
                         print(show(results[-1]), flush=True)
     finally:
-        inject.close()
-        s.close()
+        for s in sessions.values():
+            s.inject.close()
+            s.close()
         with open(os.path.join(opts.work, 'rows.json'), 'w') as f:
             for r in results:
                 f.write(json.dumps(r, separators=(',', ':')) + '\n')
-
 
 if __name__ == '__main__':
     main()

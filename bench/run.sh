@@ -19,17 +19,17 @@ mkdir -p "$work"
 bash scripts/setup.sh
 jobs=$(nproc)
 cmake --preset native-release >/dev/null
-cmake --build --preset native-release -j "$jobs" --target tovixtiles tovixquads inject tovix_judge >/dev/null
+cmake --build --preset native-release -j "$jobs" --target tovixtiles tovixquads inject tovix_judge tovix_virtual_pointer >/dev/null
 bin="$root/build/native-release"
 
 # From the ending input to the program's end, as a distribution per program and presenter, under full
 # load and idle; then each row under load against the target.
 exit_times() {
     TOVIX_TILES="$bin/tiles/tovixtiles" TOVIX_QUADS="$bin/quads/tovixquads" TOVIX_INJECT="$bin/bench/inject" \
-        python3 bench/exit_latency.py --tries "${TOVIX_BENCH_EXIT_TRIES:-100}" "$work/exit"
+        TOVIX_POINTER="$bin/tests/e2e/tovix_virtual_pointer" python3 bench/exit_latency.py --tries "${TOVIX_BENCH_EXIT_TRIES:-100}" "$work/exit"
     echo "(from the input's request leaving a client connected beforehand, or SIGTERM, until the program is"
-    echo " reaped; server: the X server's part, until it has answered the next request; load: a CPU-bound"
-    echo " process at normal priority on every core)"
+    echo " reaped; on wayland a click of the virtual pointer on a headless sway; server: the display server's"
+    echo " part, until it has answered the next request; load: a CPU-bound process at normal priority on every core)"
 }
 exit_targets() {
     while read -r line; do

@@ -2,6 +2,8 @@
 // headless seat has none. Reads one command a line and answers "ok" once the compositor has taken it:
 //   move DX DY    relative motion          to X Y W H    absolute: X of W across the outputs' box
 //   click         the left button          wheel N       N notches of the wheel (negative: up)
+// With -t it answers instead the monotonic clock's nanoseconds just before the request is flushed, and
+// once the compositor has answered the roundtrip that follows (so has passed the input on).
 #include <linux/input-event-codes.h>
 #include <wayland-client.h>
 
@@ -25,17 +27,23 @@ void Global(void *, wl_registry *registry, uint32_t name, const char *interface,
 
 void GlobalRemove(void *, wl_registry *, uint32_t) {}
 
-uint32_t Now()
+long long Nanoseconds()
 {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
-    return uint32_t(t.tv_sec * 1000 + t.tv_nsec / 1000000);
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+uint32_t Now()
+{
+    return uint32_t(Nanoseconds() / 1000000);
 }
 
 }  // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    const bool stamp = argc > 1 && std::strcmp(argv[1], "-t") == 0;
     wl_display *display = wl_display_connect(nullptr);
     if (display == nullptr)
         return std::fputs("virtual_pointer: no compositor\n", stderr), 1;
@@ -67,9 +75,13 @@ int main()
             return 2;
         }
         zwlr_virtual_pointer_v1_frame(p);
-        if (wl_display_roundtrip(display) < 0)
+        const long long sent = Nanoseconds();
+        if (wl_display_flush(display) < 0 || wl_display_roundtrip(display) < 0)
             return std::fputs("virtual_pointer: the compositor went away\n", stderr), 1;
-        std::puts("ok");
+        if (stamp)
+            std::printf("%lld %lld\n", sent, Nanoseconds());
+        else
+            std::puts("ok");
     }
     return 0;
 }
