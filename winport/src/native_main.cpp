@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -99,6 +100,9 @@ int main(int argc, char **argv)
     if (AnswerCommandLine(argc, argv, name, &answered))
         return answered;
     KeepToTheDisplay();
+    // A display that goes away must reach its error handler (one line, exit code 0), whether the
+    // program finds out reading or writing: Xlib writes with plain writev, and SIGPIPE would kill it.
+    std::signal(SIGPIPE, SIG_IGN);
 
     ::Window window = 0;
     std::string reason;
