@@ -112,7 +112,9 @@ class Session:
         self.runner, self.monitors, self.work, self.children, self.guard = runner, monitors, work, [], None
         # A native program's framebuffer is the memory the X server copies from, while the program draws on.
         # On one processor with a real-time server, the program never draws while the server copies or
-        # captures, so a capture shows one moment, as a display that waits for each frame would. Unpinned
+        # captures, so a capture shows one moment, as a display that waits for each frame would. The server
+        # runs above the program's own lift on input (the lowest real-time priority): level with it, the
+        # lifted program drew on before the server had copied what it was sent. Unpinned
         # (to measure), a capture may catch the server mid-copy: then the judge only counts.
         self.pin = ['taskset', '-c', '0'] if runner == 'native' and pin else []
         self.count_only = runner == 'native' and not pin
@@ -126,7 +128,7 @@ class Session:
                     work + '/xorg.log', '-novtswitch', '-sharevts']
             argv += ['-extension', 'MIT-SHM'] * (not shm)
         with open(work + '/x.log', 'w') as log:
-            self.x = spawn(['chrt', '-f', '1'] * bool(self.pin) + self.pin + argv + ['-displayfd', str(write), '-nolisten', 'tcp', '-noreset'], pass_fds=[write],
+            self.x = spawn(['chrt', '-f', '2'] * bool(self.pin) + self.pin + argv + ['-displayfd', str(write), '-nolisten', 'tcp', '-noreset'], pass_fds=[write],
                            stdout=log, stderr=log)
         os.close(write)
         with os.fdopen(read) as f:
