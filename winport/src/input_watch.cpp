@@ -162,6 +162,14 @@ void InputWatch::DropBack()
         sched_setscheduler(0, SCHED_OTHER, &param);
 }
 
+void InputWatch::BeforeReading()
+{
+    if (!watcher_.joinable() || lifted_ || !Readable(fd_))
+        return;
+    Locked lock(&mutex_);
+    Lift();
+}
+
 void InputWatch::Poll()
 {
     if (!watcher_.joinable())

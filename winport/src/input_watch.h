@@ -25,6 +25,10 @@ public:
     void Stop();
     // Whether the GUI thread is lifted now: input is waiting, to be taken at once.
     bool Lifted() const { return lifted_; }
+    // On the GUI thread, just before it reads the connection: when something has come, it is lifted
+    // first. Read at idle priority and then preempted by the load before the input reaches the queue,
+    // the input would wait unseen: the watcher, which only looks at the connection, finds it empty.
+    void BeforeReading();
     // On the GUI thread after it took input in: lifts it while input waits in its queue (also input
     // it read before the watcher woke to it), drops it back once nothing is left to take or handle.
     void Poll();

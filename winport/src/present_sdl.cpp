@@ -329,8 +329,10 @@ void SdlHost::Present()
 void SdlHost::Poll()
 {
     Uint64 now = SDL_GetPerformanceCounter();
-    if (inputWatch_.Lifted() || now - lastPump_ >= pumpTicks_)
+    if (inputWatch_.Lifted() || now - lastPump_ >= pumpTicks_) {
+        inputWatch_.BeforeReading();
         TakeEvents();
+    }
     if (now - lastPresent_ >= refreshTicks_)
         Present();
     inputWatch_.Poll();

@@ -247,6 +247,7 @@ void WaylandHost::Dispatch(int timeoutMs)
     }
     pollfd p{wl_display_get_fd(display_), POLLIN, 0};
     if (poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN) != 0) {
+        inputWatch_.BeforeReading();
         if (wl_display_read_events(display_) < 0)
             ConnectionLost();
     } else {
