@@ -12,7 +12,9 @@ SIGTERM is sent) to the moment this process reaps the program, waiting on a pidf
 display server run ahead of the load, at real-time priority where allowed: their own turns are not what is
 measured. "server" is the display server's part: from the flush until it has answered the next request (so has
 delivered the input).
-Prints one line per row and writes one JSON line per row, every time included, to WORK_DIR/rows.json. Needs TOVIX_TILES, TOVIX_QUADS
+Prints one line per row, each try over the target after it with "host": the processor time the hypervisor gave
+to other machines meanwhile, summed over the processors (a stall of the whole machine shows there, not as the
+program's). Writes one JSON line per row, every time included, to WORK_DIR/rows.json. Needs TOVIX_TILES, TOVIX_QUADS
 (optimised builds), TOVIX_INJECT and, for wayland, TOVIX_POINTER."""
 import argparse, ctypes, json, math, os, random, select, signal, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
@@ -99,6 +101,13 @@ def busy_jobs(count):
     return busy
 
 
+def stolen_ms():
+    """The processor time the hypervisor has given to others, summed over this machine's processors (/proc/stat's
+    steal, in ticks of 10 ms): a try during which it grows was not the program's alone to lose."""
+    with open('/proc/stat') as f:
+        return int(f.readline().split()[8]) * 1000 // os.sysconf('SC_CLK_TCK')
+
+
 def reaped(p, limit):
     """Waits for p's end: the monotonic nanoseconds at which it was reaped, or None after limit seconds."""
     fd = os.pidfd_open(p.pid)
@@ -114,7 +123,8 @@ def reaped(p, limit):
 
 
 def one_try(s, inject, prog, row, n, load):
-    """One start and end of prog: (ms to its end or None if it did not end with 0, the server's ms or None)."""
+    """One start and end of prog: (ms to its end or None if it did not end with 0, the server's ms or None, the
+    ms the hypervisor took from the machine meanwhile)."""
     args = ['-window-id', str(inject.ask('window')[0])] if row == 'daemon' else []
     if row != 'wayland':
         s.run('xsetroot', '-solid', 'white')
@@ -127,6 +137,7 @@ def one_try(s, inject, prog, row, n, load):
     try:
         time.sleep(random.uniform(0.05, 0.5))
         ahead_of_load(0, 2)
+        stolen = stolen_ms()
         if row == 'daemon':
             sent = time.monotonic_ns()
             os.kill(p.pid, signal.SIGTERM)
@@ -134,6 +145,7 @@ def one_try(s, inject, prog, row, n, load):
             sent, answered = inject.ask('click' if row == 'wayland' else 'key' if n % 2 == 0 else 'button')
             server = (answered - sent) / 1e6
         at = reaped(p, 5)
+        stolen = stolen_ms() - stolen
     finally:
         ahead_of_load(0, 0)
         for b in busy:
@@ -142,8 +154,8 @@ def one_try(s, inject, prog, row, n, load):
     if at is None or p.returncode != 0:
         p.kill()
         p.wait()
-        return None, server
-    return (at - sent) / 1e6, server
+        return None, server, stolen
+    return (at - sent) / 1e6, server, stolen
 
 
 def percentile(values, q):
@@ -152,15 +164,16 @@ def percentile(values, q):
 
 
 def run_row(s, inject, prog, row, tries, load):
-    times, server = [], []
+    times, server, slow = [], [], []
     for n in range(tries):
-        ms, server_ms = one_try(s, inject, prog, row, n, load)
+        ms, server_ms, stolen = one_try(s, inject, prog, row, n, load)
         times.append(ms if ms is not None else float('inf'))
+        slow += [[round(ms, 1) if ms is not None else -1, stolen]] if times[-1] > TARGET_MS else []
         server += [server_ms] if server_ms is not None else []
         s.children = [c for c in s.children if c.poll() is None]
     r = dict(program='tovix' + prog, presenter=row, load='full' if load else 'idle', tries=tries,
              failed=times.count(float('inf')), median=percentile(times, 0.5), p99=percentile(times, 0.99),
-             worst=max(times), over=sum(t > TARGET_MS for t in times))
+             worst=max(times), over=len(slow), slow=slow)
     if server:
         r.update(server_median=percentile(server, 0.5), server_worst=max(server))
     r = {k: round(v, 1) if isinstance(v, float) else v for k, v in r.items()}
@@ -171,7 +184,9 @@ def show(r):
     server = ('%9.1f %9.1f' % (r['server_median'], r['server_worst'])) if 'server_median' in r else '%9s %9s' % ('', '')
     return ('%-11s %-7s %-5s %6d %8.1f %8.1f %8.1f %7d%s' % (
         r['program'], r['presenter'], r['load'], r['tries'], r['median'], r['p99'], r['worst'], r['over'], server) +
-        ('  did not end: %d' % r['failed'] if r['failed'] else '')).rstrip()
+        ('  did not end: %d' % r['failed'] if r['failed'] else '') +
+        # Each slow try, with what the hypervisor took from the machine meanwhile.
+        ''.join('  %s (host %d ms)' % ('%.1f ms' % ms if ms >= 0 else 'no end', stolen) for ms, stolen in r['slow'])).rstrip()
 
 
 HEADER = '%-11s %-7s %-5s %6s %8s %8s %8s %7s %9s %9s' % ('exit ms', 'on', 'load', 'tries', 'median', 'p99', 'worst',

@@ -29,7 +29,8 @@ exit_times() {
         TOVIX_POINTER="$bin/tests/e2e/tovix_virtual_pointer" python3 bench/exit_latency.py --tries "${TOVIX_BENCH_EXIT_TRIES:-100}" "$work/exit"
     echo "(from the input's request leaving a client connected beforehand, or SIGTERM, until the program is"
     echo " reaped; on wayland a click of the virtual pointer on a headless sway; server: the display server's"
-    echo " part, until it has answered the next request; load: a CPU-bound process at normal priority on every core)"
+    echo " part, until it has answered the next request; load: a CPU-bound process at normal priority on every core;"
+    echo " after a row, each try over 50 ms with the ms the hypervisor gave to other machines meanwhile: host)"
 }
 exit_targets() {
     while read -r line; do
