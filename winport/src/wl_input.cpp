@@ -87,12 +87,10 @@ const wl_keyboard_listener WlInput::kKeyboardListener = {
     [](void *, wl_keyboard *, int32_t, int32_t) {},
 };
 
-WlInput::WlInput(wl_registry *registry, uint32_t name, uint32_t version, wl_event_queue *queue, Locate locate)
+WlInput::WlInput(wl_registry *registry, uint32_t name, uint32_t version, Locate locate)
     : name_(name), locate_(std::move(locate))
 {
     seat_ = static_cast<wl_seat *>(wl_registry_bind(registry, name, &wl_seat_interface, std::min<uint32_t>(version, 5)));
-    // The pointer and keyboard, made from the seat, come in its queue too.
-    wl_proxy_set_queue(reinterpret_cast<wl_proxy *>(seat_), queue);
     wl_seat_add_listener(seat_, &kSeatListener, this);
     xkb_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
 }

@@ -19,8 +19,7 @@ public:
     // for a surface that is not (or no longer) ours.
     using Locate = std::function<bool(wl_surface *surface, RECT *monitor, int *scale)>;
 
-    // The seat's events, and its pointer's and keyboard's, come in `queue`.
-    WlInput(wl_registry *registry, uint32_t name, uint32_t version, wl_event_queue *queue, Locate locate);
+    WlInput(wl_registry *registry, uint32_t name, uint32_t version, Locate locate);
     ~WlInput();
     WlInput(const WlInput &) = delete;
     WlInput &operator=(const WlInput &) = delete;

@@ -41,7 +41,6 @@ bool WaylandHost::Start(std::string *reason)
                   ": " + std::strerror(errno) + ")";
         return false;
     }
-    inputQueue_ = wl_display_create_queue(display_);
     registry_ = wl_display_get_registry(display_);
     wl_registry_add_listener(registry_, &kRegistryListener, this);
     // The globals, then the outputs' descriptions and the seat's capabilities.
@@ -92,8 +91,9 @@ void WaylandHost::Global(uint32_t name, const char *interface, uint32_t version)
         outputManager_ = static_cast<zxdg_output_manager_v1 *>(
             wl_registry_bind(registry_, name, &zxdg_output_manager_v1_interface, std::min<uint32_t>(version, 3)));
     } else if (which == wl_seat_interface.name && input_ == nullptr) {
-        input_ = std::make_unique<WlInput>(registry_, name, version, inputQueue_,
-                                           [this](wl_surface *s, RECT *m, int *scale) { return Locate(s, m, scale); });
+        input_ = std::make_unique<WlInput>(registry_, name, version, [this](wl_surface *s, RECT *m, int *scale) {
+            return Locate(s, m, scale);
+        });
     } else if (which == wl_output_interface.name) {
         outputs_.push_back(
             std::make_unique<WlOutput>(registry_, name, version, [this](WlOutput &o) { OutputChanged(o); }));
@@ -184,19 +184,14 @@ void WaylandHost::OpenCovers()
     coversOpen_ = true;
     DamageWholeFramebuffer();
     Present();
-    // Where the watcher cannot read for us, it watches the connection, and the GUI thread is lifted
-    // for any event, dropping back once it has read them.
-    reader_ = std::make_unique<WlInputReader>(display_, inputQueue_);
-    if (!reader_->Usable() || !inputWatch_.Start(reader_.get())) {
-        reader_.reset();
-        inputWatch_.Start(wl_display_get_fd(display_));
-    }
+    // Input and the compositor's other events share the connection: the GUI thread is lifted for
+    // either, and drops back at once when no input came.
+    inputWatch_.Start(wl_display_get_fd(display_));
 }
 
 void WaylandHost::CloseCovers()
 {
     inputWatch_.Stop();
-    reader_.reset();
     covers_.clear();
     coversOpen_ = false;
     wl_display_flush(display_);
@@ -241,38 +236,11 @@ void WaylandHost::ConnectionLost()
     EndBecause("the Wayland compositor went away");
 }
 
-int WaylandHost::DispatchQueues()
-{
-    int input = wl_display_dispatch_queue_pending(display_, inputQueue_);
-    int rest = wl_display_dispatch_pending(display_);
-    if (input < 0 || rest < 0)
-        ConnectionLost();
-    return input + rest;
-}
-
-void WaylandHost::TakeRead(int timeoutMs)
-{
-    reader_->Drain();
-    int taken = DispatchQueues();
-    if (wl_display_flush(display_) < 0 && errno != EAGAIN)
-        ConnectionLost();
-    if (taken > 0 || timeoutMs == 0)
-        return;
-    pollfd p{reader_->ReadFd(), POLLIN, 0};
-    poll(&p, 1, timeoutMs);
-    reader_->Drain();
-    DispatchQueues();
-}
-
 void WaylandHost::Dispatch(int timeoutMs)
 {
-    if (reader_ != nullptr && inputWatch_.Running()) {
-        TakeRead(timeoutMs);
-        return;
-    }
-    DispatchQueues();
     while (wl_display_prepare_read(display_) != 0)
-        DispatchQueues();
+        if (wl_display_dispatch_pending(display_) < 0)
+            ConnectionLost();
     if (wl_display_flush(display_) < 0 && errno != EAGAIN) {
         wl_display_cancel_read(display_);
         ConnectionLost();
@@ -285,7 +253,8 @@ void WaylandHost::Dispatch(int timeoutMs)
     } else {
         wl_display_cancel_read(display_);
     }
-    DispatchQueues();
+    if (wl_display_dispatch_pending(display_) < 0)
+        ConnectionLost();
     if ((p.revents & (POLLHUP | POLLERR)) != 0)
         ConnectionLost();
 }

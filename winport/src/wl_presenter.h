@@ -15,7 +15,6 @@
 #include "port.h"
 #include "wl_cover.h"
 #include "wl_input.h"
-#include "wl_input_reader.h"
 #include "wl_outputs.h"
 
 namespace winport::detail {
@@ -45,9 +44,6 @@ private:
     // Reads what the compositor sent, waiting up to `timeoutMs`, and handles it; ends the program
     // when the connection is gone.
     void Dispatch(int timeoutMs);
-    // The same while the input watcher reads the connection: takes what it read.
-    void TakeRead(int timeoutMs);
-    int DispatchQueues();
     void Present();
     bool Locate(wl_surface *surface, RECT *monitor, int *scale) const;
     [[noreturn]] void ConnectionLost();
@@ -58,9 +54,7 @@ private:
     zxdg_output_manager_v1 *outputManager_ = nullptr;
     std::vector<std::unique_ptr<WlOutput>> outputs_;
     std::vector<std::unique_ptr<WlCover>> covers_;
-    wl_event_queue *inputQueue_ = nullptr;  // the seat's events, apart from the rest
     std::unique_ptr<WlInput> input_;
-    std::unique_ptr<WlInputReader> reader_;
     bool laidOut_ = false;
     bool coversOpen_ = false;
     uint32_t primary_ = 0;  // the output whose top-left corner is the virtual screen's (0, 0)
