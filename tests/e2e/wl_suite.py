@@ -5,7 +5,7 @@ DISPLAY alone; the first failure ends the run.
 import subprocess, sys, time
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e, wayland
-from suite import check, ends, fits, goes_on, said
+from suite import SETPRIV, check, ends, fits, goes_on, said
 
 AT = (100, 360)  # where the pointer is when a program starts, on the primary
 
@@ -15,12 +15,12 @@ def point(s, x, y):
     s.move('to', x, y, max(o[3] + o[1] // o[5] for o in s.outputs), max(o[4] + o[2] // o[5] for o in s.outputs))
 
 
-def run(s, prog, kind, x11=False, quiet=False):
+def run(s, prog, kind, x11=False, quiet=False, wrapper=(), limit=1):
     """One start of prog, natively or through Xwayland: its picture (through Xwayland still there after 3 s
-    without input), quiet moves of 2 pixels and a bare Shift that must not end it, and the end by kind of input,
-    while every core is busy unless it is a key, which wtype types after a pause of its own."""
+    without input), quiet moves of 2 pixels and a bare Shift that must not end it, and the end by kind of input
+    within limit seconds, while every core is busy unless it is a key, which wtype types after a pause of its own."""
     point(s, *AT)
-    p = s.launch(prog, **{'WAYLAND_DISPLAY': None} if x11 else {})
+    p = s.launch(prog, wrapper, **{'WAYLAND_DISPLAY': None} if x11 else {})
     if x11:  # sway hands an override-redirect window the pointer, which hides it there, at the next move
         print('through Xwayland, with DISPLAY alone:')
         time.sleep(3)
@@ -34,7 +34,7 @@ def run(s, prog, kind, x11=False, quiet=False):
         goes_on(s, p, 'moves of 2 pixels and a bare Shift')
     end = {'click': lambda: s.move('click'), 'wheel': lambda: s.move('wheel', 1), 'key': lambda: s.type('a'),
            'move': lambda: s.move('move', 3, 0)}[kind]
-    ends(s, p, kind, 1 if kind != 'key' else 3, end, [] if kind == 'key' else None)
+    ends(s, p, kind, limit if kind != 'key' else 3, end, [] if kind == 'key' else None)
     return p
 
 
@@ -61,6 +61,8 @@ def sway(work):
         run(s, 'tiles', 'click', quiet=True)
         run(s, 'tiles', 'move', x11=True, quiet=True)
         run(s, 'quads', 'key', x11=True)
+        # Without the right to raise its priority, as most users run it: its picture moves on, and it ends.
+        run(s, 'quads', 'click', quiet=True, wrapper=SETPRIV, limit=10)
         ends(s, hot_plug(s), 'key', 3, lambda: s.type('a'), [])
     finally:
         s.close()

@@ -289,12 +289,17 @@ void WaylandHost::Present()
 void WaylandHost::Poll()
 {
     auto now = std::chrono::steady_clock::now();
-    if (inputWatch_.Lifted() || now - lastPump_ >= kPumpInterval) {
+    bool pump = inputWatch_.Lifted() || now - lastPump_ >= kPumpInterval;
+    if (pump) {
         lastPump_ = now;
         Dispatch(0);
-        Present();
     }
+    // Lifted for a frame callback or a buffer release alone, the thread drops back before it commits:
+    // committed lifted, the compositor's answer would come before the drop and keep it lifted for the
+    // next frame, and so on, ahead of the machine's other work.
     inputWatch_.Poll();
+    if (pump)
+        Present();
 }
 
 bool WaylandHost::WaitForInput()
