@@ -26,6 +26,21 @@ bool Readable(int fd)
     return poll(&p, 1, 0) > 0;
 }
 
+// A descriptor on which whatever comes counts as input.
+class FdSource : public InputSource {
+public:
+    explicit FdSource(int fd) : fd_(fd) {}
+    bool WaitForInput(int wake) override
+    {
+        pollfd p[2] = {{fd_, POLLIN, 0}, {wake, POLLIN, 0}};
+        return poll(p, 2, -1) > 0 && p[0].revents != 0;
+    }
+    bool InputPending() override { return Readable(fd_); }
+
+private:
+    int fd_;
+};
+
 class Locked {
 public:
     explicit Locked(pthread_mutex_t *mutex) : mutex_(mutex) { pthread_mutex_lock(mutex_); }
@@ -77,9 +92,19 @@ bool InputWatch::Start(int fd)
 {
     if (watcher_.joinable())
         return true;
-    if (fd < 0 || pipe2(wakePipe_, O_CLOEXEC) != 0)
+    if (fd < 0)
         return false;
-    fd_ = fd;
+    fdSource_ = std::make_unique<FdSource>(fd);
+    return Start(fdSource_.get());
+}
+
+bool InputWatch::Start(InputSource *source)
+{
+    if (watcher_.joinable())
+        return true;
+    if (pipe2(wakePipe_, O_CLOEXEC) != 0)
+        return false;
+    source_ = source;
     guiThread_ = static_cast<pid_t>(syscall(SYS_gettid));
     stop_ = false;
     watcher_ = std::thread([this] { Watch(); });
@@ -103,22 +128,21 @@ void InputWatch::Stop()
     wakePipe_[0] = wakePipe_[1] = -1;
 }
 
-// Runs on the watcher thread: it never reads the connection, it only notices that something
-// arrived and lets the GUI thread run until it has handled it. It is lifted itself for good, as it
-// only ever wakes for input: on a busy machine its own turn would otherwise come tens of ms late.
+// Runs on the watcher thread: it never reads the connection, it only notices that input arrived
+// and lets the GUI thread run until it has handled it. It is lifted itself for good, as it wakes
+// only for the connection: on a busy machine its own turn would otherwise come tens of ms late.
 void InputWatch::Watch()
 {
     LiftThread(0);
     Locked lock(&mutex_);
     while (!stop_) {
         pthread_mutex_unlock(&mutex_);
-        pollfd p[2] = {{fd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        int ready = poll(p, 2, -1);
+        bool came = source_->WaitForInput(wakePipe_[0]);
         pthread_mutex_lock(&mutex_);
         if (stop_)
             break;
         // Refused once, refused for good: the thread keeps its own priority from here on.
-        if (ready > 0 && p[0].revents != 0 && !Lift())
+        if (came && !Lift())
             break;
         // Until the GUI thread has read what came (or a while, should it never drop back).
         timespec until{};
@@ -151,7 +175,7 @@ bool InputWatch::Lift()
 // Wayland, where every frame callback lifts and drops, tens of ms at a time).
 void InputWatch::DropBack()
 {
-    if (Readable(fd_))
+    if (source_->InputPending())
         return;
     lifted_ = false;
     pthread_cond_broadcast(&wake_);
@@ -164,7 +188,7 @@ void InputWatch::DropBack()
 
 void InputWatch::BeforeReading()
 {
-    if (!watcher_.joinable() || lifted_ || !Readable(fd_))
+    if (!watcher_.joinable() || lifted_ || !source_->InputPending())
         return;
     Locked lock(&mutex_);
     Lift();

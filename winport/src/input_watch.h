@@ -9,9 +9,20 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace winport::detail {
+
+// What the watcher waits on.
+class InputSource {
+public:
+    virtual ~InputSource() = default;
+    // On the watcher thread: waits until input may have come (true) or `wake` is readable (false).
+    virtual bool WaitForInput(int wake) = 0;
+    // Whether input has come that the GUI thread has not read yet.
+    virtual bool InputPending() = 0;
+};
 
 class InputWatch {
 public:
@@ -20,8 +31,11 @@ public:
     InputWatch &operator=(const InputWatch &) = delete;
     ~InputWatch();
 
-    // Watches fd (never reading it) for the calling thread, the GUI thread; false if it cannot.
+    // Watches fd (never reading it: whatever comes there counts as input) for the calling thread,
+    // the GUI thread; false if it cannot.
     bool Start(int fd);
+    // Watches source, which outlives the watch, for the calling thread.
+    bool Start(InputSource *source);
     void Stop();
     // Whether the GUI thread is lifted now: input is waiting, to be taken at once.
     bool Lifted() const { return lifted_; }
@@ -38,7 +52,8 @@ private:
     bool Lift();
     void DropBack();
 
-    int fd_ = -1;
+    std::unique_ptr<InputSource> fdSource_;
+    InputSource *source_ = nullptr;
     pid_t guiThread_ = 0;
     std::thread watcher_;
     // Priority inheritance: the GUI thread may hold it at idle priority while the watcher waits.

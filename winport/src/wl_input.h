@@ -25,6 +25,12 @@ public:
     WlInput &operator=(const WlInput &) = delete;
 
     uint32_t Name() const { return name_; }
+    // The protocol ids of the pointer and the keyboard, 0 for one the seat does not have.
+    uint32_t PointerId() const { return pointer_ != nullptr ? wl_proxy_get_id(reinterpret_cast<wl_proxy *>(pointer_)) : 0; }
+    uint32_t KeyboardId() const
+    {
+        return keyboard_ != nullptr ? wl_proxy_get_id(reinterpret_cast<wl_proxy *>(keyboard_)) : 0;
+    }
     // A null cursor over our surfaces while the program hides the pointer.
     void CursorChanged(bool visible);
 

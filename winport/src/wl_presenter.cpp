@@ -184,14 +184,22 @@ void WaylandHost::OpenCovers()
     coversOpen_ = true;
     DamageWholeFramebuffer();
     Present();
-    // Input and the compositor's other events share the connection: the GUI thread is lifted for
-    // either, and drops back at once when no input came.
-    inputWatch_.Start(wl_display_get_fd(display_));
+    // Input and the compositor's other events share the connection: only input lifts the GUI thread.
+    peek_ = std::make_unique<WlInputPeek>(wl_display_get_fd(display_));
+    TellInputObjects();
+    inputWatch_.Start(peek_.get());
+}
+
+void WaylandHost::TellInputObjects()
+{
+    if (peek_ != nullptr)
+        peek_->SetInputObjects(input_ != nullptr ? input_->PointerId() : 0, input_ != nullptr ? input_->KeyboardId() : 0);
 }
 
 void WaylandHost::CloseCovers()
 {
     inputWatch_.Stop();
+    peek_.reset();
     covers_.clear();
     coversOpen_ = false;
     wl_display_flush(display_);
@@ -257,6 +265,7 @@ void WaylandHost::Dispatch(int timeoutMs)
         ConnectionLost();
     if ((p.revents & (POLLHUP | POLLERR)) != 0)
         ConnectionLost();
+    TellInputObjects();  // the seat may have gained or lost its pointer or keyboard
 }
 
 void WaylandHost::Present()
@@ -289,17 +298,12 @@ void WaylandHost::Present()
 void WaylandHost::Poll()
 {
     auto now = std::chrono::steady_clock::now();
-    bool pump = inputWatch_.Lifted() || now - lastPump_ >= kPumpInterval;
-    if (pump) {
+    if (inputWatch_.Lifted() || now - lastPump_ >= kPumpInterval) {
         lastPump_ = now;
         Dispatch(0);
-    }
-    // Lifted for a frame callback or a buffer release alone, the thread drops back before it commits:
-    // committed lifted, the compositor's answer would come before the drop and keep it lifted for the
-    // next frame, and so on, ahead of the machine's other work.
-    inputWatch_.Poll();
-    if (pump)
         Present();
+    }
+    inputWatch_.Poll();
 }
 
 bool WaylandHost::WaitForInput()

@@ -15,6 +15,7 @@
 #include "port.h"
 #include "wl_cover.h"
 #include "wl_input.h"
+#include "wl_input_peek.h"
 #include "wl_outputs.h"
 
 namespace winport::detail {
@@ -44,6 +45,7 @@ private:
     // Reads what the compositor sent, waiting up to `timeoutMs`, and handles it; ends the program
     // when the connection is gone.
     void Dispatch(int timeoutMs);
+    void TellInputObjects();
     void Present();
     bool Locate(wl_surface *surface, RECT *monitor, int *scale) const;
     [[noreturn]] void ConnectionLost();
@@ -60,6 +62,7 @@ private:
     uint32_t primary_ = 0;  // the output whose top-left corner is the virtual screen's (0, 0)
     POINT origin_{};        // that corner, in the compositor's logical coordinates
     std::chrono::steady_clock::time_point lastPump_{};
+    std::unique_ptr<WlInputPeek> peek_;
     InputWatch inputWatch_;
 };
 
