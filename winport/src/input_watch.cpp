@@ -171,8 +171,8 @@ bool InputWatch::Lift()
 // On the GUI thread, under the mutex: input that arrives meanwhile finds the watcher waiting for the
 // mutex, which lends this thread its priority until the drop is complete, and then lifts it again.
 // The watcher is woken before the drop: dropped first, this thread would lose the processor to the
-// load before the wake, and the watcher, still waiting for it, would miss input for that long (on
-// Wayland, where every frame callback lifts and drops, tens of ms at a time).
+// load before the wake, and the watcher, still waiting for it, would miss input for that long (tens
+// of ms at a time).
 void InputWatch::DropBack()
 {
     if (source_->InputPending())

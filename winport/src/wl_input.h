@@ -26,15 +26,17 @@ public:
 
     uint32_t Name() const { return name_; }
     // The protocol ids of the pointer and the keyboard, 0 for one the seat does not have.
-    uint32_t PointerId() const { return pointer_ != nullptr ? wl_proxy_get_id(reinterpret_cast<wl_proxy *>(pointer_)) : 0; }
-    uint32_t KeyboardId() const
-    {
-        return keyboard_ != nullptr ? wl_proxy_get_id(reinterpret_cast<wl_proxy *>(keyboard_)) : 0;
-    }
+    uint32_t PointerId() const { return Id(pointer_); }
+    uint32_t KeyboardId() const { return Id(keyboard_); }
     // A null cursor over our surfaces while the program hides the pointer.
     void CursorChanged(bool visible);
 
 private:
+    template <typename Proxy>
+    static uint32_t Id(Proxy *proxy)
+    {
+        return proxy != nullptr ? wl_proxy_get_id(reinterpret_cast<wl_proxy *>(proxy)) : 0;
+    }
     static const wl_seat_listener kSeatListener;
     static const wl_pointer_listener kPointerListener;
     static const wl_keyboard_listener kKeyboardListener;

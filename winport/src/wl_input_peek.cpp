@@ -50,7 +50,8 @@ WlInputPeek::Seen WlInputPeek::Look()
         return Seen::Input;
     if ((p.revents & POLLIN) == 0)
         return Seen::Nothing;
-    ssize_t n = recv(fd_, buffer_, sizeof buffer_, MSG_PEEK | MSG_DONTWAIT);
+    unsigned char buffer[16384];  // the watcher and the GUI thread may look at once
+    ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
     if (n < 0)
         return errno == EAGAIN || errno == EINTR ? Seen::Nothing : Seen::Input;
     if (n == 0)
@@ -59,7 +60,7 @@ WlInputPeek::Seen WlInputPeek::Look()
     const uint32_t keyboard = keyboard_.load(std::memory_order_relaxed);
     for (size_t at = 0; at + 8 <= static_cast<size_t>(n);) {
         uint32_t header[2];
-        std::memcpy(header, buffer_ + at, sizeof header);
+        std::memcpy(header, buffer + at, sizeof header);
         const uint32_t size = header[1] >> 16;
         if (size < 8)
             return Seen::Input;  // not a message as we know them: let the reader see

@@ -32,7 +32,6 @@ private:
     int fd_;
     std::atomic<uint32_t> pointer_{0};
     std::atomic<uint32_t> keyboard_{0};
-    unsigned char buffer_[16384];
 };
 
 }  // namespace winport::detail

@@ -192,8 +192,10 @@ void WaylandHost::OpenCovers()
 
 void WaylandHost::TellInputObjects()
 {
-    if (peek_ != nullptr)
-        peek_->SetInputObjects(input_ != nullptr ? input_->PointerId() : 0, input_ != nullptr ? input_->KeyboardId() : 0);
+    if (peek_ != nullptr && input_ != nullptr)
+        peek_->SetInputObjects(input_->PointerId(), input_->KeyboardId());
+    else if (peek_ != nullptr)
+        peek_->SetInputObjects(0, 0);
 }
 
 void WaylandHost::CloseCovers()
