@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "idle_turns.h"
 #include "input_watch.h"
 #include "port_fixture.h"
 
@@ -49,7 +50,9 @@ TEST_F(PortTest, IdlePriorityIsSchedIdleWhereTheThreadMayLeaveItAndNormalRestore
     EXPECT_EQ(Nice(), 0);
 }
 
-TEST_F(PortTest, IdlePriorityWithoutTheRightToLeaveSchedIdleIsNice19)
+// An ordinary user could not come back from a lower priority, so the thread keeps its own and steps
+// aside by itself while other work fills the processors.
+TEST_F(PortTest, IdlePriorityWithoutTheRightToLeaveSchedIdleKeepsTheThreadsOwnPriority)
 {
     pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -58,12 +61,31 @@ TEST_F(PortTest, IdlePriorityWithoutTheRightToLeaveSchedIdleIsNice19)
         bool dropped = setrlimit(RLIMIT_NICE, &none) == 0 && (geteuid() != 0 || setuid(65534) == 0);
         bool set = SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
         _exit((dropped && !HoldsCapSysNice() ? 0 : 1) | (set ? 0 : 2) | (sched_getscheduler(0) == SCHED_OTHER ? 0 : 4) |
-              (Nice() == 19 ? 0 : 8) | (winport::ThreadPriority() == THREAD_PRIORITY_IDLE ? 0 : 16));
+              (Nice() == 0 ? 0 : 8) | (winport::ThreadPriority() == THREAD_PRIORITY_IDLE ? 0 : 16));
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    // 1: rights kept, 2: refused, 4: not SCHED_OTHER, 8: not nice 19, 16: not reported idle
+    // 1: rights kept, 2: refused, 4: not SCHED_OTHER, 8: niced, 16: not reported idle
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+}
+
+TEST(IdleTurns, OthersFillTheProcessorsWhenTheRunnableThreadsBesideTheReaderAreAsMany)
+{
+    struct Row {
+        const char *loadavg;
+        long processors;
+        bool full;
+    } rows[] = {
+        {"2.00 1.50 0.70 3/412 9876\n", 2, true},  // two others and the reader
+        {"2.00 1.50 0.70 2/412 9876\n", 2, false},
+        {"0.10 0.05 0.01 1/98 31\n", 1, false},  // the reader alone
+        {"0.10 0.05 0.01 17/98 31\n", 16, true},
+        {"0.10 0.05 0.01 /98 31\n", 1, false},  // not what the kernel writes: never busy
+        {"", 1, false},
+        {"0.10 0.05 0.01 9/98 31\n", 0, false},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(winport::detail::OthersFillProcessors(row.loadavg, row.processors), row.full) << row.loadavg;
 }
 
 // A pipe stands for the display connection; this thread is the GUI thread at idle priority.

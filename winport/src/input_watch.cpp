@@ -14,12 +14,6 @@ namespace winport::detail {
 
 namespace {
 
-bool InputWaiting()
-{
-    const Queue &q = Port().queue;
-    return !q.input.empty() || !q.posted.empty() || q.quitPosted;
-}
-
 bool Readable(int fd)
 {
     pollfd p{fd, POLLIN, 0};
@@ -198,7 +192,7 @@ void InputWatch::Poll()
 {
     if (!watcher_.joinable())
         return;
-    bool waiting = InputWaiting();
+    bool waiting = InputQueued();
     if (waiting == lifted_)
         return;
     Locked lock(&mutex_);

@@ -5,6 +5,7 @@
 
 #include <mmsystem.h>
 
+#include "idle_turns.h"
 #include "port.h"
 
 namespace winport::detail {
@@ -206,13 +207,21 @@ void CountRetrieval()
         RetrievalHook hook = port.retrievalHook;  // the hook may replace itself
         hook(port.retrievals);
     }
-    if (port.host != nullptr)
+    if (port.host != nullptr) {
+        StepAsideWhileBusy();
         port.host->Poll();
+    }
 }
 
 }  // namespace
 
 void QueueInput(const InputEvent &event) { Port().queue.input.push_back(event); }
+
+bool InputQueued()
+{
+    const Queue &q = Port().queue;
+    return !q.input.empty() || !q.posted.empty() || q.quitPosted;
+}
 
 }  // namespace winport::detail
 

@@ -287,6 +287,9 @@ struct Queue {
     UINT_PTR lastThreadTimerId = 0;
 };
 
+// Whether input, a posted message or the quit waits in the queue, to be taken and handled.
+bool InputQueued();
+
 struct Keyboard {
     bool shift = false;
     bool control = false;

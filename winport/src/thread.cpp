@@ -8,6 +8,7 @@
 
 #include <ctime>
 
+#include "idle_turns.h"
 #include "port.h"
 
 using namespace winport::detail;
@@ -65,6 +66,13 @@ BOOL WINAPI SetThreadPriority(HANDLE thread, int priority)
         if (sched_setscheduler(0, SCHED_IDLE, &param) != 0)
             return FALSE;
         port.idleIsSchedIdle = true;
+    } else if (priority == THREAD_PRIORITY_IDLE && CanSeeLoad()) {
+        // An ordinary user could never come back from a lower priority, and everything the end of
+        // the program does would wait behind the load: the thread keeps its own and steps aside
+        // by itself while other work fills the processors.
+        if (sched_setscheduler(0, SCHED_OTHER, &param) != 0)
+            return FALSE;
+        port.idleIsSchedIdle = false;
     } else if (priority == THREAD_PRIORITY_IDLE) {
         if (sched_setscheduler(0, SCHED_OTHER, &param) != 0 || setpriority(PRIO_PROCESS, ThisThread(), 19) != 0)
             return FALSE;

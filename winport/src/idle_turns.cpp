@@ -1,0 +1,85 @@
+#include "idle_turns.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "port.h"
+
+namespace winport::detail {
+
+namespace {
+
+// How often a drawing thread looks at the load: the coarse clock's tick (a few ms), so that a look
+// costs nothing beside a tile that takes half a microsecond.
+constexpr long long kLookNanoseconds = 1000000;
+
+long long CoarseNow()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+// Kept open: a look is then one read, about 2 us.
+int LoadFile()
+{
+    static int fd = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+    return fd;
+}
+
+bool MachineBusy()
+{
+    static const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+    char text[128];
+    ssize_t n = pread(LoadFile(), text, sizeof text - 1, 0);
+    if (n <= 0)
+        return false;
+    text[n] = '\0';
+    return OthersFillProcessors(text, processors);
+}
+
+}  // namespace
+
+// "0.52 0.58 0.59 3/467 12345": the fourth field counts the runnable threads, the reader included.
+bool OthersFillProcessors(const char *loadavg, long processors)
+{
+    const char *p = loadavg;
+    for (int field = 0; field < 3; ++field) {
+        while (*p == ' ')
+            ++p;
+        while (*p != ' ' && *p != '\0')
+            ++p;
+    }
+    char *end = nullptr;
+    long running = std::strtol(p, &end, 10);
+    if (end == p || *end != '/' || processors < 1)
+        return false;
+    return running - 1 >= processors;
+}
+
+bool CanSeeLoad()
+{
+    char text[128];
+    return LoadFile() >= 0 && pread(LoadFile(), text, sizeof text - 1, 0) > 0;
+}
+
+void StepAsideWhileBusy()
+{
+    PortState &port = Port();
+    static long long nextLook = 0;
+    if (port.threadPriority != THREAD_PRIORITY_IDLE || port.host == nullptr)
+        return;
+    long long now = CoarseNow();
+    if (now < nextLook)
+        return;
+    // Input ends the wait at once, and what it brings is handled before the next look.
+    while (!InputQueued() && MachineBusy())
+        if (!port.host->WaitForInput())
+            break;
+    nextLook = CoarseNow() + kLookNanoseconds;
+}
+
+}  // namespace winport::detail
