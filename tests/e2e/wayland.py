@@ -1,15 +1,25 @@
 """Wayland compositors of our own, headless, for the programs of e2e.py: sway 1.7 (wlroots on pixman, outputs
-placed by its config, Xwayland on), run as a user of the suite's own since sway refuses root, and weston 10.
-The judge reads captures by grim (weston-screenshooter on weston); keys come from wtype, the pointer from
-tovix_virtual_pointer (TOVIX_POINTER). What this starts dies with it.
+placed by its config, Xwayland on), run as a user of the suite's own since sway refuses root, and weston 10;
+GNOME's (mutter 43, and gnome-shell 43 on it) and KDE's (KWin 5.27), each with a session bus of its own.
+The judge reads captures by grim (weston-screenshooter on weston; the desktops' own screenshots, which
+tovix_desktop_bus asks for); keys come from wtype, the pointer from tovix_virtual_pointer (TOVIX_POINTER; on
+KWin its fake input, keys too; on mutter tovix_desktop_bus, through its remote desktop). What this starts dies
+with it.
    python3 wayland.py shell    sway with two outputs until Ctrl-C, with what a program run by hand needs"""
-import json, os, pwd, re, signal, subprocess, sys
+import json, os, pwd, re, shutil, signal, subprocess, sys
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e
 
 USER = 'tovix-test'
 # Outputs: name, W, H, X, Y and scale; the primary, at the origin, first, as Windows enumerates monitors.
 TWO = [('HEADLESS-1', 1280, 720, 0, 0, 1), ('HEADLESS-2', 800, 600, 1280, 0, 1)]
+# Where mutter puts its virtual monitors, in order, and KWin its virtual outputs, which take one size.
+GNOME = [('Meta-0', 1280, 720, 0, 0, 1), ('Meta-1', 800, 600, 1280, 0, 1)]
+KDE = [('Virtual-0', 1280, 720, 0, 0, 1), ('Virtual-1', 1280, 720, 1280, 0, 1)]
+KEYS = {'a': 30, 'shift': 42, 'escape': 1, 'alt': 56, 'f4': 62}  # evdev codes
+# A desktop's session bus, in its runtime directory, open to the suite whoever it runs as.
+BUS = ('<busconfig><listen>unix:runtime=yes</listen><auth>EXTERNAL</auth><policy context="default"><allow user="*"/>'
+       '<allow own="*"/><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>')
 
 
 def account():
@@ -28,6 +38,8 @@ class Compositor(e2e.Session):
     """A compositor as the user, in XDG_RUNTIME_DIR WORK/run. Nothing is pinned or real-time: a compositor shows
     whole buffers, and one that ran before the programs on their processor, as e2e.Session's X server does,
     would hold their input back while it composites."""
+    tool = ('TOVIX_POINTER',)  # the input tool's variable, and its arguments
+    screenshots = True
 
     def __init__(self, work, outputs, argv, env, config=''):
         self.runner, self.work, self.children, self.guard, self.count_only = 'native', work, [], None, False
@@ -70,10 +82,11 @@ class Compositor(e2e.Session):
         assert not left, 'the compositor left processes behind: %s' % left
 
     def move(self, *command):
-        """A command to our virtual pointer ("move 3 0", "click", "wheel 1", "to X Y W H"), taken once it returns."""
+        """A command to our input tool ("move 3 0", "click", "wheel 1", "to X Y W H", "key 30"), taken once it
+        returns."""
         if self.pointer is None:
-            self.pointer = e2e.spawn([os.environ['TOVIX_POINTER']], env=self.client_env(), stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, text=True)
+            self.pointer = e2e.spawn([os.environ[self.tool[0]], *self.tool[1:]], env=self.client_env(),
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, **self.as_user())
             self.children.append(self.pointer)
         self.pointer.stdin.write(' '.join(map(str, command)) + '\n')
         self.pointer.stdin.flush()
@@ -83,6 +96,24 @@ class Compositor(e2e.Session):
     def type(self, *keys):
         """Keys by wtype, in one run that waits first: the first key of a new virtual keyboard can be lost."""
         self.run('wtype', '-s', 300, *keys)
+
+    def as_user(self):
+        """What runs a client as the compositor's user, as a desktop's own clients run: KWin offers its fake input
+        only to a client whose program it can read."""
+        return dict(user=self.uid, group=self.gid, extra_groups=[]) if os.getuid() == 0 else {}
+
+    def point(self, x, y):
+        """The pointer to (x, y) of the compositor's layout of its first outputs."""
+        self.move('to', x, y, max(o[3] + o[1] // o[5] for o in self.outputs),
+                  max(o[4] + o[2] // o[5] for o in self.outputs))
+
+    def key(self, *names):
+        """Keys of KEYS pressed in turn, released in reverse."""
+        self.move('key', *(KEYS[n] for n in names))
+
+    def kill(self):
+        """The compositor dies at once, as in a crash."""
+        os.kill(self.x.pid, signal.SIGKILL)
 
 
 class Sway(Compositor):
@@ -123,6 +154,10 @@ class Sway(Compositor):
         names = [o[0] for m in monitors for o in self.outputs if o[1:5] == m]
         return ['-p', '; '.join('grim -t ppm -o %s -' % n for n in names)]
 
+    def key(self, *names):
+        """A bare modifier, or characters, by wtype."""
+        self.type(*(['-M', names[0], '-m', names[0]] if names[0] == 'shift' else names))
+
 
 class Weston(Compositor):
     """weston with one output, the desktop shell and its screenshooter."""
@@ -136,6 +171,76 @@ class Weston(Compositor):
         shots = self.work + '/shots'
         os.makedirs(shots, exist_ok=True)
         return ['-p', 'cd %s && rm -f *.png && weston-screenshooter && convert *.png ppm:-' % shots]
+
+
+class Desktop(Compositor):
+    """GNOME's or KDE's compositor as a desktop session runs it, under dbus-run-session on a bus of its own, which
+    also serves as its system bus (gnome-shell wants one, where it finds no logind). shots: gnome or kwin, whose
+    screenshots, pointer included, are cut into the monitors; None for mutter, which takes none."""
+
+    def __init__(self, work, outputs, argv, env, shots):
+        self.shots, self.screenshots, self.name = shots, shots is not None, os.path.basename(argv[0])
+        super().__init__(work, outputs, ['dbus-run-session', '--config-file=%s/config' % work, '--', 'sh', '-c',
+                                         'DBUS_SYSTEM_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS exec "$@"', '-'] + argv,
+                         env, BUS)
+        self.env['DBUS_SESSION_BUS_ADDRESS'] = 'unix:path=%s/bus' % self.runtime
+
+    def core(self):
+        """The compositor's own process, beneath dbus-run-session and sh."""
+        return ([p for p in self.ours() if e2e.proc(p, 'comm') == self.name + '\n'] + [None])[0]
+
+    def kill(self):
+        os.kill(self.core(), signal.SIGKILL)
+
+    def close(self):
+        if self.core():  # dbus-run-session ends its bus once the compositor has gone
+            os.kill(self.core(), signal.SIGTERM)
+        e2e.poll(lambda: self.x.poll() is not None, 10)
+        super().close()
+
+    def bus(self, *argv):
+        """gdbus call on the session bus: its output."""
+        return subprocess.run(['gdbus', 'call', '--session'] + list(argv), env=self.client_env(),
+                              capture_output=True, text=True).stdout
+
+    def capture_args(self, monitors, cursor):
+        shot = '%s/shot.%s' % (self.runtime, 'png' if self.shots == 'gnome' else 'ppm')
+        return ['-p', ' && '.join(['%s shot %s %s' % (os.environ['TOVIX_DESKTOP_BUS'], self.shots, shot)] +
+                                  ['convert %s -crop %dx%d+%d+%d +repage ppm:-' % (shot, *m) for m in monitors])]
+
+
+class Gnome(Desktop):
+    """mutter, GNOME's compositor, with virtual monitors, or gnome-shell on it (shell=True), which starts in its
+    overview: an Escape leaves it. Input comes through mutter's remote desktop, whose seat gains its keyboard at the
+    first key: on plain mutter a program started before would have no keyboard."""
+    tool = ('TOVIX_DESKTOP_BUS', 'input')
+
+    def __init__(self, work, shell=False, outputs=GNOME):
+        super().__init__(work, outputs, ['gnome-shell' if shell else 'mutter', '--wayland', '--headless', '--no-x11',
+                                         '--wayland-display=wayland-0'] +
+                         sum((['--virtual-monitor', '%dx%d' % o[1:3]] for o in outputs), []), {},
+                         'gnome' if shell else None)
+        overview = lambda: self.bus('--dest', 'org.gnome.Shell', '--object-path', '/org/gnome/Shell', '--method',
+                                    'org.freedesktop.DBus.Properties.Get', 'org.gnome.Shell', 'OverviewActive')
+        if shell and not e2e.poll(lambda: 'true' in overview(), 20):
+            raise RuntimeError('gnome-shell shows no overview; see %s/compositor.log' % work)
+        self.key('escape' if shell else 'shift')
+        if shell and not e2e.poll(lambda: 'false' in overview(), 5):
+            raise RuntimeError('gnome-shell stays in its overview')
+
+
+class Kwin(Desktop):
+    """KWin with virtual outputs, its fake input and screenshots open to any client. Debian's binary carries a file
+    capability that a container's bounding set may lack, where it cannot run: a copy without it can."""
+
+    def __init__(self, work, outputs=KDE):
+        os.makedirs(os.path.dirname(os.path.abspath(work)), exist_ok=True)  # beside work, which starts empty
+        kwin = shutil.copy('/usr/bin/kwin_wayland', os.path.dirname(os.path.abspath(work)))
+        super().__init__(work, outputs, [kwin, '--virtual', '--width', str(outputs[0][1]), '--height',
+                                         str(outputs[0][2]), '--output-count', str(len(outputs)), '--socket',
+                                         'wayland-0', '--no-lockscreen', '--no-global-shortcuts', '--no-kactivities'],
+                         {'KWIN_WAYLAND_NO_PERMISSION_CHECKS': '1', 'KWIN_SCREENSHOT_NO_PERMISSION_CHECKS': '1',
+                          'QT_LOGGING_RULES': 'kwin_*.debug=false'}, 'kwin')
 
 
 def shell():

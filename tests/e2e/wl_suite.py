@@ -1,40 +1,59 @@
 """The programs end to end on Wayland compositors of our own, headless: natively on sway (two outputs, one of
-them at scale 2 in a second session, one hot-added) and weston (xdg-shell), and through sway's Xwayland with
-DISPLAY alone; the first failure ends the run.
-   python3 wl_suite.py sway|weston WORK_DIR"""
-import subprocess, sys, time
+them at scale 2 in a second session, one hot-added and unplugged), weston (xdg-shell), mutter and gnome-shell
+(xdg-shell, input through mutter's remote desktop) and KWin (layer-shell, its fake input), and through sway's
+Xwayland with DISPLAY alone; the first failure ends the run.
+   python3 wl_suite.py sway|weston|gnome|kwin WORK_DIR"""
+import re, subprocess, sys, time
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e, wayland
 from suite import SETPRIV, check, ends, fits, goes_on, said
 
 AT = (100, 360)  # where the pointer is when a program starts, on the primary
+QUIET = ((-1, 0), (-1, 0), (2, 2), (-2, 0), (2, -2))  # 1 and 2 pixels away along each axis and both, and back
 
 
-def point(s, x, y):
-    """The pointer to (x, y) of sway's layout of the outputs it started with."""
-    s.move('to', x, y, max(o[3] + o[1] // o[5] for o in s.outputs), max(o[4] + o[2] // o[5] for o in s.outputs))
+def shown(s, p, device='wl_pointer'):
+    """p covers the outputs: its picture fits; on mutter, which takes no screenshots, the pointer (or keyboard) has
+    entered a surface of p's (its WAYLAND_DEBUG log)."""
+    if s.screenshots:
+        return fits(s, p)
+    entered = lambda: re.search(device + r'@\d+\.enter\(', said(p)) or p.poll() is not None
+    check(e2e.poll(entered, 20) and p.poll() is None, '%s: no %s enters a surface of its own:\n%s' %
+          (p.prog, device, said(p)[-2000:]))
+
+
+def went_on(s, p, what, moves):
+    """goes_on, or where the compositor takes no screenshots: p has read the moves and still runs a second later."""
+    if s.screenshots:
+        return goes_on(s, p, what)
+    read = e2e.poll(lambda: said(p).count('.motion(') >= moves, 5)
+    check(read and not e2e.poll(lambda: p.poll() is not None, 1),
+          '%s after %s (exit %s):\n%s' % (p.prog, what, p.poll(), said(p)[-2000:]))
 
 
 def run(s, prog, kind, x11=False, quiet=False, wrapper=(), limit=1):
-    """One start of prog, natively or through Xwayland: its picture (through Xwayland still there after 3 s
-    without input), quiet moves of 2 pixels and a bare Shift that must not end it, and the end by kind of input
-    within limit seconds, while every core is busy unless it is a key, which wtype types after a pause of its own."""
-    point(s, *AT)
-    p = s.launch(prog, wrapper, **{'WAYLAND_DISPLAY': None} if x11 else {})
+    """One start of prog, natively or through Xwayland, with the pointer over the screen: its picture (through
+    Xwayland still there after 3 s without input), quiet moves and a bare Shift that must not end it, and the end
+    by kind of input within limit seconds while every core is busy (a key by wtype after a pause of its own)."""
+    s.point(*AT)
+    p = s.launch(prog, wrapper, **{'WAYLAND_DISPLAY': None} if x11 else {},
+                 **{} if s.screenshots else {'WAYLAND_DEBUG': 'client'})
     if x11:  # sway hands an override-redirect window the pointer, which hides it there, at the next move
         print('through Xwayland, with DISPLAY alone:')
         time.sleep(3)
         check(p.poll() is None, '%s ended through Xwayland without input:\n%s' % (prog, said(p)))
-        point(s, AT[0] - 2, AT[1])
-    fits(s, p)
+        s.move('move', -2, 0)
+    shown(s, p)
     if quiet:
-        for dx, dy in ((-2, 0), (0, 2), (-2, 2)):
-            point(s, AT[0] + dx, AT[1] + dy)
-        s.type('-M', 'shift', '-m', 'shift')
-        goes_on(s, p, 'moves of 2 pixels and a bare Shift')
-    end = {'click': lambda: s.move('click'), 'wheel': lambda: s.move('wheel', 1), 'key': lambda: s.type('a'),
+        time.sleep(0 if s.screenshots else 1)  # mutter still animates the surface's opening when the pointer enters
+        for dx, dy in QUIET:
+            s.move('move', dx, dy)
+        s.key('shift')
+        went_on(s, p, 'moves of 1 and 2 pixels and back, and a bare Shift', len(QUIET))
+    end = {'click': lambda: s.move('click'), 'wheel': lambda: s.move('wheel', 1), 'key': lambda: s.key('a'),
            'move': lambda: s.move('move', 3, 0)}[kind]
-    ends(s, p, kind, limit if kind != 'key' else 3, end, [] if kind == 'key' else None)
+    slow = kind == 'key' and isinstance(s, wayland.Sway)
+    ends(s, p, kind, 3 if slow else limit, end, [] if slow else None)
     return p
 
 
@@ -63,7 +82,7 @@ def sway(work):
         run(s, 'quads', 'key', x11=True)
         # Without the right to raise its priority, as most users run it: its picture moves on, and it ends.
         run(s, 'quads', 'click', quiet=True, wrapper=SETPRIV, limit=10)
-        ends(s, hot_plug(s), 'key', 3, lambda: s.type('a'), [])
+        ends(s, hot_plug(s), 'key', 3, lambda: s.key('a'), [])
     finally:
         s.close()
     s = wayland.Sway(work + '/scaled', [wayland.TWO[0], ('HEADLESS-2', 1600, 1200, 1280, 0, 2)])
@@ -74,19 +93,55 @@ def sway(work):
         s.close()
 
 
+def gone(s, prog):
+    """The compositor killed mid-run ends prog with 0 and one line."""
+    p = s.launch(prog)
+    shown(s, p)
+    s.kill()
+    check(e2e.poll(lambda: p.poll() is not None, 4) and p.returncode == 0, '%s: exit %s' % (prog, p.returncode))
+    check(said(p).count('\n') == 1, '%s said: %s' % (prog, said(p)))
+
+
 def weston(work):
-    """The xdg-shell path: the picture, and the compositor killed mid-run ends the program with 0 and one line."""
+    """The xdg-shell path: the picture, and the compositor going away."""
     s = wayland.Weston(work)
     try:
-        p = s.launch('tiles')
-        fits(s, p)
-        s.x.kill()
-        check(e2e.poll(lambda: p.poll() is not None, 4) and p.returncode == 0, 'tiles: exit %s' % p.returncode)
-        check(said(p).count('\n') == 1, 'tiles said: ' + said(p))
+        gone(s, 'tiles')
+    finally:
+        s.close()
+
+
+def gnome(work):
+    """On mutter, the pointer entering a surface that is still opening and moves of 1 and 2 pixels that must not end
+    the programs, and the compositor asking a fullscreen toplevel to close (Alt+F4); on gnome-shell, the pictures."""
+    s = wayland.Gnome(work + '/mutter')
+    try:
+        for prog in ('tiles', 'quads'):
+            run(s, prog, 'move', quiet=True)
+        p = s.launch('tiles', WAYLAND_DEBUG='client')
+        shown(s, p, 'wl_keyboard')
+        ends(s, p, 'close request', 3, lambda: s.key('alt', 'f4'))
+    finally:
+        s.close()
+    s = wayland.Gnome(work + '/shell', shell=True)
+    try:
+        run(s, 'tiles', 'click', quiet=True)
+        run(s, 'quads', 'key')
+        gone(s, 'tiles')
+    finally:
+        s.close()
+
+
+def kwin(work):
+    s = wayland.Kwin(work)
+    try:
+        run(s, 'tiles', 'wheel', quiet=True)
+        run(s, 'quads', 'key')
+        gone(s, 'quads')
     finally:
         s.close()
 
 
 if __name__ == '__main__':
-    {'sway': sway, 'weston': weston}[sys.argv[1]](sys.argv[2])
+    {'sway': sway, 'weston': weston, 'gnome': gnome, 'kwin': kwin}[sys.argv[1]](sys.argv[2])
     print('%s: passed' % sys.argv[1])
