@@ -47,9 +47,13 @@ std::vector<POINT> FirstSighting::Frame()
         return reported ? std::vector<POINT>{Pixel(framed_.x, framed_.y)} : std::vector<POINT>{};
     if (state_ == State::Unseen || !reported)
         return {};
-    if (since_.x == 0 && since_.y == 0) {  // the surface moved under a still pointer
-        reported_ = framed_;
-        return {};
+    if (since_.x == 0 && since_.y == 0) {
+        if (framed_.x == reported_.x && framed_.y == reported_.y)
+            return {};
+        // An absolute pointer (a tablet, a virtual machine's) has no motion of its own to tell where it was
+        // before: it is first seen where it moved to.
+        state_ = State::Seen;
+        return {Pixel(framed_.x, framed_.y)};
     }
     const bool agree = std::fabs(framed_.x - reported_.x - since_.x) < kAgree &&
                        std::fabs(framed_.y - reported_.y - since_.y) < kAgree;

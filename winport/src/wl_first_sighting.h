@@ -3,7 +3,8 @@
 // is not where the pointer is) and reports positions only in the surface's coordinates of the
 // moment. So the first position reported is held back until a frame confirms it, the reported
 // position moving by as much as the pointer itself did (relative-pointer motion); the sighting is
-// then where the pointer was when it entered: the confirmed position less the motion since.
+// then where the pointer was when it entered: the confirmed position less the motion since. A
+// pointer that moves without motion of its own is absolute, and first seen where it moved to.
 #ifndef WINPORT_WL_FIRST_SIGHTING_H
 #define WINPORT_WL_FIRST_SIGHTING_H
 
