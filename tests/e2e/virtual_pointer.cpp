@@ -1,17 +1,23 @@
-// A pointer of the tests' own on the compositor's default seat, since a headless seat has none: wlroots'
-// virtual-pointer protocol, or KWin's fake input, which types keys too. Reads one command a line and answers
-// "ok" once the compositor has taken it:
+// A pointer and keyboard of the tests' own, since a headless seat has none, by what the compositor offers:
+// wlroots' virtual pointer (no keys), KWin's fake input, or with --mutter a remote-desktop session of mutter's on
+// the session bus (sd-bus), which lives as long as the connection that made it. Reads one command a line and
+// answers "ok" once the compositor has taken it:
 //   move DX DY    relative motion          to X Y W H    absolute: X of W across the outputs' box
 //   click         the left button          wheel N       N notches of the wheel (negative: up)
-//   key CODE...   evdev keys pressed in turn, released in reverse (KWin only)
+//   key CODE...   evdev keys pressed in turn, released in reverse
 // With -t it answers instead the monotonic clock's nanoseconds just before the request is flushed, and
 // once the compositor has answered the roundtrip that follows (so has passed the input on).
 #include <linux/input-event-codes.h>
+#include <systemd/sd-bus.h>
 #include <wayland-client.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "fake-input.h"
 #include "virtual-pointer.h"
@@ -22,7 +28,16 @@
 namespace {
 
 zwlr_virtual_pointer_manager_v1 *manager;
-org_kde_kwin_fake_input *fake;
+org_kde_kwin_fake_input *kde;
+sd_bus *bus;
+std::string session;  // mutter's, once made
+
+struct Device {
+    std::function<void(double, double)> move;
+    std::function<void(unsigned, unsigned, unsigned, unsigned)> to;
+    std::function<void(uint32_t, bool)> button, key;
+    std::function<void(int)> wheel;
+};
 
 void Global(void *, wl_registry *registry, uint32_t name, const char *interface, uint32_t version)
 {
@@ -30,7 +45,8 @@ void Global(void *, wl_registry *registry, uint32_t name, const char *interface,
         manager = static_cast<zwlr_virtual_pointer_manager_v1 *>(
             wl_registry_bind(registry, name, &zwlr_virtual_pointer_manager_v1_interface, 1));
     else if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 && version >= 4)
-        fake = static_cast<org_kde_kwin_fake_input *>(wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
+        kde = static_cast<org_kde_kwin_fake_input *>(
+            wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
 }
 
 void GlobalRemove(void *, wl_registry *, uint32_t) {}
@@ -47,64 +63,120 @@ uint32_t Now()
     return uint32_t(Nanoseconds() / 1000000);
 }
 
+// A call to mutter's remote desktop, or once a session is made to that; a failed one ends the tool.
+template <typename... Args>
+sd_bus_message *Mutter(const char *method, const char *types, Args... args)
+{
+    const char *service = "org.gnome.Mutter.RemoteDesktop", *path = "/org/gnome/Mutter/RemoteDesktop";
+    const std::string iface = std::string(service) + (session.empty() ? "" : ".Session");
+    sd_bus_error e = SD_BUS_ERROR_NULL;
+    sd_bus_message *reply = nullptr;
+    if (sd_bus_call_method(bus, service, session.empty() ? path : session.c_str(), iface.c_str(), method, &e, &reply,
+                           types, args...) < 0)
+        std::fprintf(stderr, "virtual_pointer: %s: %s\n", method, e.message), std::exit(1);
+    return reply;
+}
+
+Device Wlroots(zwlr_virtual_pointer_v1 *p)
+{
+    return {[p](double dx, double dy) {
+                zwlr_virtual_pointer_v1_motion(p, Now(), wl_fixed_from_double(dx), wl_fixed_from_double(dy));
+            },
+            [p](unsigned x, unsigned y, unsigned w, unsigned h) {
+                zwlr_virtual_pointer_v1_motion_absolute(p, Now(), x, y, w, h);
+            },
+            [p](uint32_t code, bool down) {
+                zwlr_virtual_pointer_v1_button(p, Now(), code, down);
+                zwlr_virtual_pointer_v1_frame(p);
+            },
+            [](uint32_t, bool) { std::fputs("virtual_pointer: no keys here\n", stderr), std::exit(2); },
+            [p](int n) {
+                zwlr_virtual_pointer_v1_axis_source(p, WL_POINTER_AXIS_SOURCE_WHEEL);
+                zwlr_virtual_pointer_v1_axis_discrete(p, Now(), WL_POINTER_AXIS_VERTICAL_SCROLL,
+                                                      wl_fixed_from_int(15 * n), n);
+            }};
+}
+
+Device Kwin()
+{
+    org_kde_kwin_fake_input_authenticate(kde, "tovix tests", "input for the programs under test");
+    return {[](double dx, double dy) {
+                org_kde_kwin_fake_input_pointer_motion(kde, wl_fixed_from_double(dx), wl_fixed_from_double(dy));
+            },
+            [](unsigned x, unsigned y, unsigned, unsigned) {
+                org_kde_kwin_fake_input_pointer_motion_absolute(kde, wl_fixed_from_double(x), wl_fixed_from_double(y));
+            },
+            [](uint32_t code, bool down) { org_kde_kwin_fake_input_button(kde, code, down); },
+            [](uint32_t code, bool down) { org_kde_kwin_fake_input_keyboard_key(kde, code, down); },
+            [](int n) { org_kde_kwin_fake_input_axis(kde, WL_POINTER_AXIS_VERTICAL_SCROLL, wl_fixed_from_int(15 * n)); }};
+}
+
+// Its seat gains a pointer and keyboard with the session.
+Device RemoteDesktop()
+{
+    const char *path = nullptr;
+    sd_bus_message *m = Mutter("CreateSession", "");
+    if (sd_bus_message_read(m, "o", &path) < 0)
+        std::fputs("virtual_pointer: mutter made no session\n", stderr), std::exit(1);
+    session = path;
+    sd_bus_message_unref(m);
+    sd_bus_message_unref(Mutter("Start", ""));
+    const auto move = [](double dx, double dy) {
+        sd_bus_message_unref(Mutter("NotifyPointerMotionRelative", "dd", dx, dy));
+    };
+    // Its moves are relative, and keep the pointer on an output: from the bottom-left corner (0, H - 1), down and
+    // along the edge, away from gnome-shell's hot corner at the top-left.
+    return {move,
+            [move](unsigned x, unsigned y, unsigned, unsigned h) {
+                move(0, 1e5), move(-1e5, 0), move(x, double(y) - double(h - 1));
+            },
+            [](uint32_t code, bool down) { sd_bus_message_unref(Mutter("NotifyPointerButton", "ib", code, down)); },
+            [](uint32_t code, bool down) { sd_bus_message_unref(Mutter("NotifyKeyboardKeycode", "ub", code, down)); },
+            [](int n) { sd_bus_message_unref(Mutter("NotifyPointerAxisDiscrete", "ui", 0u, n)); }};
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     const bool stamp = argc > 1 && std::strcmp(argv[1], "-t") == 0;
-    wl_display *display = wl_display_connect(nullptr);
-    if (display == nullptr)
-        return std::fputs("virtual_pointer: no compositor\n", stderr), 1;
-    static const wl_registry_listener listener{Global, GlobalRemove};
-    wl_registry_add_listener(wl_display_get_registry(display), &listener, nullptr);
-    wl_display_roundtrip(display);
-    if (manager == nullptr && fake == nullptr)
+    const bool mutter = argc > 1 && std::strcmp(argv[1], "--mutter") == 0;
+    wl_display *display = mutter ? nullptr : wl_display_connect(nullptr);
+    if (display != nullptr) {
+        static const wl_registry_listener listener{Global, GlobalRemove};
+        wl_registry_add_listener(wl_display_get_registry(display), &listener, nullptr);
+        wl_display_roundtrip(display);
+    }
+    zwlr_virtual_pointer_v1 *p = manager ? zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, nullptr)
+                                         : nullptr;
+    if (mutter ? sd_bus_open_user(&bus) < 0 : p == nullptr && kde == nullptr)
         return std::fputs("virtual_pointer: the compositor offers no virtual pointer\n", stderr), 1;
-    zwlr_virtual_pointer_v1 *p = manager ? zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, nullptr) : nullptr;
-    if (fake != nullptr)
-        org_kde_kwin_fake_input_authenticate(fake, "tovix tests", "input for the programs under test");
-    const auto button = [&](uint32_t code, uint32_t state) {
-        p ? zwlr_virtual_pointer_v1_button(p, Now(), code, state) : org_kde_kwin_fake_input_button(fake, code, state);
-    };
+    const Device device = mutter ? RemoteDesktop() : p ? Wlroots(p) : Kwin();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     char line[128];
     while (std::fgets(line, sizeof line, stdin) != nullptr) {
         double dx = 0, dy = 0;
         unsigned x = 0, y = 0, w = 0, h = 0;
-        int n = 0, at = 0;
-        uint32_t keys[8];
-        size_t held = 0;
-        if (std::sscanf(line, "move %lf %lf", &dx, &dy) == 2) {
-            p ? zwlr_virtual_pointer_v1_motion(p, Now(), wl_fixed_from_double(dx), wl_fixed_from_double(dy))
-              : org_kde_kwin_fake_input_pointer_motion(fake, wl_fixed_from_double(dx), wl_fixed_from_double(dy));
-        } else if (std::sscanf(line, "to %u %u %u %u", &x, &y, &w, &h) == 4) {
-            p ? zwlr_virtual_pointer_v1_motion_absolute(p, Now(), x, y, w, h)
-              : org_kde_kwin_fake_input_pointer_motion_absolute(fake, wl_fixed_from_int(int(x)), wl_fixed_from_int(int(y)));
-        } else if (std::strcmp(line, "click\n") == 0) {
-            button(BTN_LEFT, WL_POINTER_BUTTON_STATE_PRESSED);
-            if (p)
-                zwlr_virtual_pointer_v1_frame(p);
-            button(BTN_LEFT, WL_POINTER_BUTTON_STATE_RELEASED);
-        } else if (std::sscanf(line, "wheel %d", &n) == 1) {
-            if (p) {
-                zwlr_virtual_pointer_v1_axis_source(p, WL_POINTER_AXIS_SOURCE_WHEEL);
-                zwlr_virtual_pointer_v1_axis_discrete(p, Now(), WL_POINTER_AXIS_VERTICAL_SCROLL, wl_fixed_from_int(15 * n), n);
-            } else {
-                org_kde_kwin_fake_input_axis(fake, WL_POINTER_AXIS_VERTICAL_SCROLL, wl_fixed_from_int(15 * n));
-            }
-        } else if (fake != nullptr && std::strncmp(line, "key ", 4) == 0) {
-            for (const char *c = line + 4; held < 8 && std::sscanf(c, "%u%n", &keys[held], &at) == 1; c += at)
-                org_kde_kwin_fake_input_keyboard_key(fake, keys[held++], WL_KEYBOARD_KEY_STATE_PRESSED);
-            while (held > 0)
-                org_kde_kwin_fake_input_keyboard_key(fake, keys[--held], WL_KEYBOARD_KEY_STATE_RELEASED);
-        } else {
-            std::fprintf(stderr, "virtual_pointer: what is %s", line);
-            return 2;
-        }
-        if (p)
+        int n = 0;
+        std::vector<uint32_t> keys;
+        for (const char *c = line + 4; !std::strncmp(line, "key ", 4) && std::sscanf(c, "%u%n", &x, &n) == 1; c += n)
+            keys.push_back(x);
+        for (size_t i = 0, k = keys.size(); i < k * 2; ++i)  // pressed in turn, released in reverse
+            device.key(keys[i < k ? i : k * 2 - 1 - i], i < k);
+        if (std::sscanf(line, "move %lf %lf", &dx, &dy) == 2)
+            device.move(dx, dy);
+        else if (std::sscanf(line, "to %u %u %u %u", &x, &y, &w, &h) == 4)
+            device.to(x, y, w, h);
+        else if (std::strcmp(line, "click\n") == 0)
+            device.button(BTN_LEFT, true), device.button(BTN_LEFT, false);
+        else if (std::sscanf(line, "wheel %d", &n) == 1)
+            device.wheel(n);
+        else if (keys.empty())
+            return std::fprintf(stderr, "virtual_pointer: what is %s", line), 2;
+        if (p != nullptr)
             zwlr_virtual_pointer_v1_frame(p);
         const long long sent = Nanoseconds();
-        if (wl_display_flush(display) < 0 || wl_display_roundtrip(display) < 0)
+        if (display != nullptr && (wl_display_flush(display) < 0 || wl_display_roundtrip(display) < 0))
             return std::fputs("virtual_pointer: the compositor went away\n", stderr), 1;
         if (stamp)
             std::printf("%lld %lld\n", sent, Nanoseconds());

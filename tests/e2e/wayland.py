@@ -1,10 +1,8 @@
 """Wayland compositors of our own, headless, for the programs of e2e.py: sway 1.7 (wlroots on pixman, outputs
-placed by its config, Xwayland on), run as a user of the suite's own since sway refuses root, and weston 10;
-GNOME's (mutter 43, and gnome-shell 43 on it) and KDE's (KWin 5.27), each with a session bus of its own.
-The judge reads captures by grim (weston-screenshooter on weston; the desktops' own screenshots, which
-tovix_desktop_bus asks for); keys come from wtype, the pointer from tovix_virtual_pointer (TOVIX_POINTER; on
-KWin its fake input, keys too; on mutter tovix_desktop_bus, through its remote desktop). What this starts dies
-with it.
+placed by its config, Xwayland on), run as a user of the suite's own since sway refuses root; GNOME's (mutter
+43, and gnome-shell 43 on it) and KDE's (KWin 5.27), each with a session bus of its own. The judge reads captures
+by grim on sway, else the compositor's own screenshots; keys come from wtype on sway, the pointer (and elsewhere
+keys) from tovix_virtual_pointer (TOVIX_POINTER). What this starts dies with it.
    python3 wayland.py shell    sway with two outputs until Ctrl-C, with what a program run by hand needs"""
 import json, os, pwd, re, shutil, signal, subprocess, sys
 sys.dont_write_bytecode = True  # no cache files in the source tree
@@ -93,10 +91,6 @@ class Compositor(e2e.Session):
         if self.pointer.stdout.readline() != 'ok\n':
             raise RuntimeError('the virtual pointer failed at %s' % (command,))
 
-    def type(self, *keys):
-        """Keys by wtype, in one run that waits first: the first key of a new virtual keyboard can be lost."""
-        self.run('wtype', '-s', 300, *keys)
-
     def as_user(self):
         """What runs a client as the compositor's user, as a desktop's own clients run: KWin offers its fake input
         only to a client whose program it can read."""
@@ -110,10 +104,6 @@ class Compositor(e2e.Session):
     def key(self, *names):
         """Keys of KEYS pressed in turn, released in reverse."""
         self.move('key', *(KEYS[n] for n in names))
-
-    def kill(self):
-        """The compositor dies at once, as in a crash."""
-        os.kill(self.x.pid, signal.SIGKILL)
 
 
 class Sway(Compositor):
@@ -155,28 +145,15 @@ class Sway(Compositor):
         return ['-p', '; '.join('grim -t ppm -o %s -' % n for n in names)]
 
     def key(self, *names):
-        """A bare modifier, or characters, by wtype."""
-        self.type(*(['-M', names[0], '-m', names[0]] if names[0] == 'shift' else names))
-
-
-class Weston(Compositor):
-    """weston with one output, the desktop shell and its screenshooter."""
-
-    def __init__(self, work, size=(1024, 768)):
-        super().__init__(work, [('headless', *size, 0, 0, 1)],
-                         ['weston', '--backend=headless-backend.so', '--use-pixman', '--width=%d' % size[0],
-                          '--height=%d' % size[1], '--idle-time=0', '--debug'], {})
-
-    def capture_args(self, monitors, cursor):
-        shots = self.work + '/shots'
-        os.makedirs(shots, exist_ok=True)
-        return ['-p', 'cd %s && rm -f *.png && weston-screenshooter && convert *.png ppm:-' % shots]
+        """A bare Shift, or characters, by wtype in one run that waits first: the first key of a new virtual
+        keyboard can be lost."""
+        self.run('wtype', '-s', 300, *(['-M', 'shift', '-m', 'shift'] if names == ('shift',) else names))
 
 
 class Desktop(Compositor):
     """GNOME's or KDE's compositor as a desktop session runs it, under dbus-run-session on a bus of its own, which
-    also serves as its system bus (gnome-shell wants one, where it finds no logind). shots: gnome or kwin, whose
-    screenshots, pointer included, are cut into the monitors; None for mutter, which takes none."""
+    also serves as its system bus (gnome-shell wants one, where it finds no logind). Its screenshots (shots:
+    gnome, kwin; mutter takes none) show the pointer too, so a picture that fits has it hidden."""
 
     def __init__(self, work, outputs, argv, env, shots):
         self.shots, self.screenshots, self.name = shots, shots is not None, os.path.basename(argv[0])
@@ -186,41 +163,48 @@ class Desktop(Compositor):
         self.env['DBUS_SESSION_BUS_ADDRESS'] = 'unix:path=%s/bus' % self.runtime
 
     def core(self):
-        """The compositor's own process, beneath dbus-run-session and sh."""
+        """The compositor's own process, beneath dbus-run-session, which ends with it."""
         return ([p for p in self.ours() if e2e.proc(p, 'comm') == self.name + '\n'] + [None])[0]
 
     def kill(self):
+        """The compositor dies at once, as in a crash."""
         os.kill(self.core(), signal.SIGKILL)
 
     def close(self):
-        if self.core():  # dbus-run-session ends its bus once the compositor has gone
+        if self.core():
             os.kill(self.core(), signal.SIGTERM)
         e2e.poll(lambda: self.x.poll() is not None, 10)
         super().close()
 
     def bus(self, *argv):
-        """gdbus call on the session bus: its output."""
-        return subprocess.run(['gdbus', 'call', '--session'] + list(argv), env=self.client_env(),
-                              capture_output=True, text=True).stdout
+        return subprocess.run(['gdbus', 'call', '-e'] + list(argv), env=self.client_env(), capture_output=True,
+                              text=True).stdout
 
     def capture_args(self, monitors, cursor):
-        shot = '%s/shot.%s' % (self.runtime, 'png' if self.shots == 'gnome' else 'ppm')
-        return ['-p', ' && '.join(['%s shot %s %s' % (os.environ['TOVIX_DESKTOP_BUS'], self.shots, shot)] +
-                                  ['convert %s -crop %dx%d+%d+%d +repage ppm:-' % (shot, *m) for m in monitors])]
+        """The compositor's screenshot of the desktop, cut into the monitors. gnome-shell writes a PNG; KWin writes
+        the pixels, 32-bit words 0xAARRGGBB little-endian, into the file it is handed."""
+        shot, size = self.runtime + '/shot', [max(m[i] + m[i + 2] for m in monitors) for i in (0, 1)]
+        take = ('gdbus call -e -d org.gnome.Shell.Screenshot -o /org/gnome/Shell/Screenshot -m '
+                'org.gnome.Shell.Screenshot.Screenshot true false %s >/dev/null' % shot if self.shots == 'gnome' else
+                'gdbus call -e -d org.kde.KWin.ScreenShot2 -o /org/kde/KWin/ScreenShot2 -m org.kde.KWin.ScreenShot2.'
+                'CaptureWorkspace "{\'include-cursor\': <true>}" 3 3>&1 >/dev/null | convert -size %dx%d -depth 8 '
+                'bgra:- ppm:%s' % (*size, shot))
+        return ['-p', ' && '.join([take] + ['convert %s -crop %dx%d+%d+%d ppm:-' % (shot, *m) for m in monitors])]
 
 
 class Gnome(Desktop):
     """mutter, GNOME's compositor, with virtual monitors, or gnome-shell on it (shell=True), which starts in its
-    overview: an Escape leaves it. Input comes through mutter's remote desktop, whose seat gains its keyboard at the
-    first key: on plain mutter a program started before would have no keyboard."""
-    tool = ('TOVIX_DESKTOP_BUS', 'input')
+    overview (an Escape leaves it) and takes screenshots for gdbus in its unsafe mode alone. Input comes through
+    mutter's remote desktop, whose seat gains its keyboard at its first key: on plain mutter a program started
+    before would have none."""
+    tool = ('TOVIX_POINTER', '--mutter')
 
     def __init__(self, work, shell=False, outputs=GNOME):
-        super().__init__(work, outputs, ['gnome-shell' if shell else 'mutter', '--wayland', '--headless', '--no-x11',
-                                         '--wayland-display=wayland-0'] +
+        super().__init__(work, outputs, ['gnome-shell', '--unsafe-mode'] * shell + ['mutter'] * (not shell) +
+                         ['--wayland', '--headless', '--no-x11', '--wayland-display=wayland-0'] +
                          sum((['--virtual-monitor', '%dx%d' % o[1:3]] for o in outputs), []), {},
                          'gnome' if shell else None)
-        overview = lambda: self.bus('--dest', 'org.gnome.Shell', '--object-path', '/org/gnome/Shell', '--method',
+        overview = lambda: self.bus('-d', 'org.gnome.Shell', '-o', '/org/gnome/Shell', '-m',
                                     'org.freedesktop.DBus.Properties.Get', 'org.gnome.Shell', 'OverviewActive')
         if shell and not e2e.poll(lambda: 'true' in overview(), 20):
             raise RuntimeError('gnome-shell shows no overview; see %s/compositor.log' % work)
@@ -230,8 +214,8 @@ class Gnome(Desktop):
 
 
 class Kwin(Desktop):
-    """KWin with virtual outputs, its fake input and screenshots open to any client. Debian's binary carries a file
-    capability that a container's bounding set may lack, where it cannot run: a copy without it can."""
+    """KWin with virtual outputs of one size, its fake input and screenshots open to its own user's clients. Debian's
+    binary carries a file capability that a container's bounding set may lack, where it cannot run: a copy can."""
 
     def __init__(self, work, outputs=KDE):
         os.makedirs(os.path.dirname(os.path.abspath(work)), exist_ok=True)  # beside work, which starts empty
