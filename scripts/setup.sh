@@ -19,7 +19,7 @@ packages=(
     dpkg-dev lintian icoutils unzip xscreensaver xsecurelock
     # Wayland compositors for the tests, headless, and their capture and input tools; GNOME's and KDE's with a
     # session bus of their own, reached through sd-bus and gdbus, and KWin's fake-input protocol.
-    sway xwayland grim wtype
+    sway xwayland grim
     mutter gnome-shell kwin-wayland dbus-daemon libsystemd-dev libglib2.0-bin plasma-wayland-protocols
 )
 

@@ -1,15 +1,18 @@
-// A pointer and keyboard of the tests' own, since a headless seat has none, by what the compositor offers:
-// wlroots' virtual pointer (no keys), KWin's fake input, or with --mutter a remote-desktop session of mutter's on
-// the session bus (sd-bus), which lives as long as the connection that made it. Reads one command a line and
-// answers "ok" once the compositor has taken it:
+// A pointer and a keyboard of the tests' own, since a headless seat has none, connected before any program starts,
+// by what the compositor offers: wlroots' virtual-pointer and virtual-keyboard protocols, KWin's fake input, or with
+// --mutter a remote-desktop session of mutter's on the session bus (sd-bus), which lives as long as the connection
+// that made it. Reads one command a line and answers "ok" once the compositor has taken it:
 //   move DX DY    relative motion          to X Y W H    absolute: X of W across the outputs' box
 //   click         the left button          wheel N       N notches of the wheel (negative: up)
-//   key CODE...   evdev keys pressed in turn, released in reverse
+//   key [CODE...] evdev keys pressed in turn and released in reverse; the A key without one
 // With -t it answers instead the monotonic clock's nanoseconds just before the request is flushed, and
 // once the compositor has answered the roundtrip that follows (so has passed the input on).
 #include <linux/input-event-codes.h>
+#include <sys/mman.h>
 #include <systemd/sd-bus.h>
+#include <unistd.h>
 #include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,14 +23,18 @@
 #include <vector>
 
 #include "fake-input.h"
+#include "virtual-keyboard.h"
 #include "virtual-pointer.h"
 // The scanner's C, in this file so that it compiles as C++.
 #include "fake-input.c"
+#include "virtual-keyboard.c"
 #include "virtual-pointer.c"
 
 namespace {
 
 zwlr_virtual_pointer_manager_v1 *manager;
+zwp_virtual_keyboard_manager_v1 *keyboards;
+wl_seat *seat;
 org_kde_kwin_fake_input *kde;
 sd_bus *bus;
 std::string session;  // mutter's, once made
@@ -44,12 +51,15 @@ void Global(void *, wl_registry *registry, uint32_t name, const char *interface,
     if (std::strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0)
         manager = static_cast<zwlr_virtual_pointer_manager_v1 *>(
             wl_registry_bind(registry, name, &zwlr_virtual_pointer_manager_v1_interface, 1));
+    else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
+        keyboards = static_cast<zwp_virtual_keyboard_manager_v1 *>(
+            wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+    else if (std::strcmp(interface, wl_seat_interface.name) == 0 && seat == nullptr)
+        seat = static_cast<wl_seat *>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
     else if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 && version >= 4)
         kde = static_cast<org_kde_kwin_fake_input *>(
             wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
 }
-
-void GlobalRemove(void *, wl_registry *, uint32_t) {}
 
 long long Nanoseconds()
 {
@@ -63,22 +73,48 @@ uint32_t Now()
     return uint32_t(Nanoseconds() / 1000000);
 }
 
-// A call to mutter's remote desktop, or once a session is made to that; a failed one ends the tool.
-template <typename... Args>
-sd_bus_message *Mutter(const char *method, const char *types, Args... args)
+[[noreturn]] void Fail(const char *what)
 {
-    const char *service = "org.gnome.Mutter.RemoteDesktop", *path = "/org/gnome/Mutter/RemoteDesktop";
-    const std::string iface = std::string(service) + (session.empty() ? "" : ".Session");
-    sd_bus_error e = SD_BUS_ERROR_NULL;
-    sd_bus_message *reply = nullptr;
-    if (sd_bus_call_method(bus, service, session.empty() ? path : session.c_str(), iface.c_str(), method, &e, &reply,
-                           types, args...) < 0)
-        std::fprintf(stderr, "virtual_pointer: %s: %s\n", method, e.message), std::exit(1);
-    return reply;
+    std::fprintf(stderr, "virtual_pointer: %s\n", what);
+    std::exit(1);
 }
 
-Device Wlroots(zwlr_virtual_pointer_v1 *p)
+// A keyboard with the default layout: its keymap goes to the compositor first, as a real one's would.
+zwp_virtual_keyboard_v1 *MakeKeyboard()
 {
+    if (keyboards == nullptr || seat == nullptr)
+        return nullptr;
+    xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    xkb_rule_names names{};
+    xkb_keymap *keymap = context != nullptr ? xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS)
+                                            : nullptr;
+    char *text = keymap != nullptr ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
+    int fd = memfd_create("keymap", MFD_CLOEXEC);
+    size_t size = text != nullptr ? std::strlen(text) + 1 : 0;
+    zwp_virtual_keyboard_v1 *keyboard = nullptr;
+    if (text != nullptr && fd >= 0 && write(fd, text, size) == static_cast<ssize_t>(size)) {
+        keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboards, seat);
+        zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, static_cast<uint32_t>(size));
+    }
+    if (fd >= 0)
+        close(fd);
+    std::free(text);
+    xkb_keymap_unref(keymap);
+    xkb_context_unref(context);
+    return keyboard;
+}
+
+Device Wlroots(wl_display *display, zwlr_virtual_pointer_v1 *p)
+{
+    zwp_virtual_keyboard_v1 *k = MakeKeyboard();
+    if (k != nullptr) {
+        // A headless seat offers its clients a keyboard only from that keyboard's first key on, and
+        // the key that brings it is lost to them: a bare Shift, before any program starts.
+        wl_display_roundtrip(display);
+        zwp_virtual_keyboard_v1_key(k, Now(), KEY_LEFTSHIFT, WL_KEYBOARD_KEY_STATE_PRESSED);
+        zwp_virtual_keyboard_v1_key(k, Now(), KEY_LEFTSHIFT, WL_KEYBOARD_KEY_STATE_RELEASED);
+        wl_display_roundtrip(display);
+    }
     return {[p](double dx, double dy) {
                 zwlr_virtual_pointer_v1_motion(p, Now(), wl_fixed_from_double(dx), wl_fixed_from_double(dy));
             },
@@ -89,7 +125,7 @@ Device Wlroots(zwlr_virtual_pointer_v1 *p)
                 zwlr_virtual_pointer_v1_button(p, Now(), code, down);
                 zwlr_virtual_pointer_v1_frame(p);
             },
-            [](uint32_t, bool) { std::fputs("virtual_pointer: no keys here\n", stderr), std::exit(2); },
+            [k](uint32_t code, bool down) { k ? zwp_virtual_keyboard_v1_key(k, Now(), code, down) : Fail("no keyboard"); },
             [p](int n) {
                 zwlr_virtual_pointer_v1_axis_source(p, WL_POINTER_AXIS_SOURCE_WHEEL);
                 zwlr_virtual_pointer_v1_axis_discrete(p, Now(), WL_POINTER_AXIS_VERTICAL_SCROLL,
@@ -111,28 +147,46 @@ Device Kwin()
             [](int n) { org_kde_kwin_fake_input_axis(kde, WL_POINTER_AXIS_VERTICAL_SCROLL, wl_fixed_from_int(15 * n)); }};
 }
 
-// Its seat gains a pointer and keyboard with the session.
+// A call to mutter's remote desktop, or once its session is made to that.
+template <typename... Args>
+sd_bus_message *Mutter(const char *method, const char *types, Args... args)
+{
+    const char *service = "org.gnome.Mutter.RemoteDesktop", *path = "/org/gnome/Mutter/RemoteDesktop";
+    const std::string iface = std::string(service) + (session.empty() ? "" : ".Session");
+    sd_bus_error e = SD_BUS_ERROR_NULL;
+    sd_bus_message *reply = nullptr;
+    if (sd_bus_call_method(bus, service, session.empty() ? path : session.c_str(), iface.c_str(), method, &e, &reply,
+                           types, args...) < 0)
+        Fail(e.message != nullptr ? e.message : method);
+    return reply;
+}
+
+template <typename... Args>
+void Notify(const char *method, const char *types, Args... args)
+{
+    sd_bus_message_unref(Mutter(method, types, args...));
+}
+
+// mutter's seat gains a pointer and a keyboard with the session.
 Device RemoteDesktop()
 {
     const char *path = nullptr;
     sd_bus_message *m = Mutter("CreateSession", "");
     if (sd_bus_message_read(m, "o", &path) < 0)
-        std::fputs("virtual_pointer: mutter made no session\n", stderr), std::exit(1);
+        Fail("mutter made no session");
     session = path;
     sd_bus_message_unref(m);
-    sd_bus_message_unref(Mutter("Start", ""));
-    const auto move = [](double dx, double dy) {
-        sd_bus_message_unref(Mutter("NotifyPointerMotionRelative", "dd", dx, dy));
-    };
+    Notify("Start", "");
+    const auto move = [](double dx, double dy) { Notify("NotifyPointerMotionRelative", "dd", dx, dy); };
     // Its moves are relative, and keep the pointer on an output: from the bottom-left corner (0, H - 1), down and
     // along the edge, away from gnome-shell's hot corner at the top-left.
     return {move,
             [move](unsigned x, unsigned y, unsigned, unsigned h) {
                 move(0, 1e5), move(-1e5, 0), move(x, double(y) - double(h - 1));
             },
-            [](uint32_t code, bool down) { sd_bus_message_unref(Mutter("NotifyPointerButton", "ib", code, down)); },
-            [](uint32_t code, bool down) { sd_bus_message_unref(Mutter("NotifyKeyboardKeycode", "ub", code, down)); },
-            [](int n) { sd_bus_message_unref(Mutter("NotifyPointerAxisDiscrete", "ui", 0u, n)); }};
+            [](uint32_t code, bool down) { Notify("NotifyPointerButton", "ib", code, down); },
+            [](uint32_t code, bool down) { Notify("NotifyKeyboardKeycode", "ub", code, down); },
+            [](int n) { Notify("NotifyPointerAxisDiscrete", "ui", 0u, n); }};
 }
 
 }  // namespace
@@ -143,15 +197,15 @@ int main(int argc, char **argv)
     const bool mutter = argc > 1 && std::strcmp(argv[1], "--mutter") == 0;
     wl_display *display = mutter ? nullptr : wl_display_connect(nullptr);
     if (display != nullptr) {
-        static const wl_registry_listener listener{Global, GlobalRemove};
+        static const wl_registry_listener listener{Global, [](void *, wl_registry *, uint32_t) {}};
         wl_registry_add_listener(wl_display_get_registry(display), &listener, nullptr);
         wl_display_roundtrip(display);
     }
     zwlr_virtual_pointer_v1 *p = manager ? zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, nullptr)
                                          : nullptr;
     if (mutter ? sd_bus_open_user(&bus) < 0 : p == nullptr && kde == nullptr)
-        return std::fputs("virtual_pointer: the compositor offers no virtual pointer\n", stderr), 1;
-    const Device device = mutter ? RemoteDesktop() : p ? Wlroots(p) : Kwin();
+        Fail("the compositor offers no virtual pointer");
+    const Device device = mutter ? RemoteDesktop() : p ? Wlroots(display, p) : Kwin();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     char line[128];
     while (std::fgets(line, sizeof line, stdin) != nullptr) {
@@ -159,8 +213,10 @@ int main(int argc, char **argv)
         unsigned x = 0, y = 0, w = 0, h = 0;
         int n = 0;
         std::vector<uint32_t> keys;
-        for (const char *c = line + 4; !std::strncmp(line, "key ", 4) && std::sscanf(c, "%u%n", &x, &n) == 1; c += n)
+        for (const char *c = line + 3; !std::strncmp(line, "key", 3) && std::sscanf(c, "%u%n", &x, &n) == 1; c += n)
             keys.push_back(x);
+        if (std::strcmp(line, "key\n") == 0)
+            keys.push_back(KEY_A);
         for (size_t i = 0, k = keys.size(); i < k * 2; ++i)  // pressed in turn, released in reverse
             device.key(keys[i < k ? i : k * 2 - 1 - i], i < k);
         if (std::sscanf(line, "move %lf %lf", &dx, &dy) == 2)
@@ -177,7 +233,7 @@ int main(int argc, char **argv)
             zwlr_virtual_pointer_v1_frame(p);
         const long long sent = Nanoseconds();
         if (display != nullptr && (wl_display_flush(display) < 0 || wl_display_roundtrip(display) < 0))
-            return std::fputs("virtual_pointer: the compositor went away\n", stderr), 1;
+            Fail("the compositor went away");
         if (stamp)
             std::printf("%lld %lld\n", sent, Nanoseconds());
         else

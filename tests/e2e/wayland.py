@@ -1,14 +1,13 @@
 """Wayland compositors of our own, headless, for the programs of e2e.py: sway 1.7 (wlroots on pixman, outputs
 placed by its config, Xwayland on), run as a user of the suite's own since sway refuses root; GNOME's (mutter
 43, and gnome-shell 43 on it) and KDE's (KWin 5.27), each with a session bus of its own. The judge reads captures
-by grim on sway, else the compositor's own screenshots; keys come from wtype on sway, the pointer (and elsewhere
-keys) from tovix_virtual_pointer (TOVIX_POINTER). What this starts dies with it.
+by grim on sway, else the compositor's own screenshots; the pointer and keys come from tovix_virtual_pointer
+(TOVIX_POINTER). What this starts dies with it.
    python3 wayland.py shell    sway with two outputs until Ctrl-C, with what a program run by hand needs"""
 import json, os, pwd, re, shutil, signal, subprocess, sys
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e
 
-USER = 'tovix-test'
 # Outputs: name, W, H, X, Y and scale; the primary, at the origin, first, as Windows enumerates monitors.
 TWO = [('HEADLESS-1', 1280, 720, 0, 0, 1), ('HEADLESS-2', 800, 600, 1280, 0, 1)]
 # Where mutter puts its virtual monitors, in order, and KWin its virtual outputs, which take one size.
@@ -20,22 +19,10 @@ BUS = ('<busconfig><listen>unix:runtime=yes</listen><auth>EXTERNAL</auth><policy
        '<allow own="*"/><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>')
 
 
-def account():
-    """Whom the compositor runs as: the suite's own user, made here when we are root, else ourselves."""
-    if os.getuid() != 0:
-        return os.getuid(), os.getgid()
-    try:
-        pw = pwd.getpwnam(USER)
-    except KeyError:  # another suite may make it at the same moment
-        subprocess.run(['useradd', '--system', '--no-create-home', '--shell', '/usr/sbin/nologin', USER])
-        pw = pwd.getpwnam(USER)
-    return pw.pw_uid, pw.pw_gid
-
-
 class Compositor(e2e.Session):
-    """A compositor as the user, in XDG_RUNTIME_DIR WORK/run. Nothing is pinned or real-time: a compositor shows
-    whole buffers, and one that ran before the programs on their processor, as e2e.Session's X server does,
-    would hold their input back while it composites."""
+    """A compositor as the suite's user, in an XDG_RUNTIME_DIR of its own under /tmp. Nothing is pinned or
+    real-time: a compositor shows whole buffers, and one that ran before the programs on their processor, as
+    e2e.Session's X server does, would hold their input back while it composites."""
     tool = ('TOVIX_POINTER',)  # the input tool's variable, and its arguments
     screenshots = True
 
@@ -45,19 +32,13 @@ class Compositor(e2e.Session):
         e2e.fresh(work)
         with open(work + '/config', 'w') as f:
             f.write(config)
-        self.uid, self.gid = account()
-        self.runtime = work + '/run'
-        os.mkdir(self.runtime, 0o700)
+        self.uid, self.gid = e2e.account()
+        self.runtime = e2e.short_dir('run')
         os.chown(self.runtime, self.uid, self.gid)
-
-        def become():  # what setpriv would do, before PR_SET_PDEATHSIG, which a change of user clears
-            if os.getuid() == 0:
-                os.setgroups([])
-                os.setgid(self.gid)
-                os.setuid(self.uid)
         self.env = {'PATH': os.environ['PATH'], 'HOME': self.runtime, 'XDG_RUNTIME_DIR': self.runtime, **env}
         with open(work + '/compositor.log', 'w') as log:
-            self.x = e2e.spawn(argv, before=become, env=self.env, cwd=self.runtime, stdout=log, stderr=log)
+            self.x = e2e.spawn(argv, before=e2e.become(self.uid, self.gid), env=self.env, cwd=self.runtime,
+                               stdout=log, stderr=log)
         socket = lambda: [n for n in os.listdir(self.runtime) if re.fullmatch(r'wayland-\d+', n)]
         if not e2e.poll(lambda: socket() or self.x.poll() is not None, 10) or self.x.poll() is not None:
             raise RuntimeError('no compositor; see %s/compositor.log' % work)
@@ -124,8 +105,7 @@ class Sway(Compositor):
         self.display = xwayland()[0]
         # Xwayland lets in its own user alone; the suite's clients may be root.
         grant = lambda: subprocess.run(['xhost', '+si:localuser:' + pwd.getpwuid(os.getuid()).pw_name],
-                                       user=self.uid, group=self.gid, extra_groups=[], env=self.client_env(),
-                                       capture_output=True).returncode == 0
+                                       env=self.client_env(), capture_output=True, **self.as_user()).returncode == 0
         if not e2e.poll(grant, 10, 0.1):
             raise RuntimeError('Xwayland refuses us; see %s/compositor.log' % work)
         want = sorted((n, x, y, w // k, h // k) for n, w, h, x, y, k in outputs)
@@ -143,11 +123,6 @@ class Sway(Compositor):
         picture that fits has it hidden too."""
         names = [o[0] for m in monitors for o in self.outputs if o[1:5] == m]
         return ['-p', '; '.join('grim -t ppm -o %s -' % n for n in names)]
-
-    def key(self, *names):
-        """A bare Shift, or characters, by wtype in one run that waits first: the first key of a new virtual
-        keyboard can be lost."""
-        self.run('wtype', '-s', 300, *(['-M', 'shift', '-m', 'shift'] if names == ('shift',) else names))
 
 
 class Desktop(Compositor):
@@ -218,8 +193,9 @@ class Kwin(Desktop):
     binary carries a file capability that a container's bounding set may lack, where it cannot run: a copy can."""
 
     def __init__(self, work, outputs=KDE):
-        os.makedirs(os.path.dirname(os.path.abspath(work)), exist_ok=True)  # beside work, which starts empty
-        kwin = shutil.copy('/usr/bin/kwin_wayland', os.path.dirname(os.path.abspath(work)))
+        folder = e2e.short_dir('bin')
+        os.chmod(folder, 0o755)
+        kwin = shutil.copy('/usr/bin/kwin_wayland', folder)
         super().__init__(work, outputs, [kwin, '--virtual', '--width', str(outputs[0][1]), '--height',
                                          str(outputs[0][2]), '--output-count', str(len(outputs)), '--socket',
                                          'wayland-0', '--no-lockscreen', '--no-global-shortcuts', '--no-kactivities'],
