@@ -151,15 +151,16 @@ class Desktop(Compositor):
         super().close()
 
     def capture_args(self, monitors, cursor):
-        """The compositor's screenshot of the desktop, cut into the monitors. gnome-shell writes a PNG; KWin writes
-        the pixels, 32-bit words 0xAARRGGBB little-endian, into the file it is handed."""
-        shot, size = self.runtime + '/shot', [max(m[i] + m[i + 2] for m in monitors) for i in (0, 1)]
-        take = ('gdbus call -e -d org.gnome.Shell.Screenshot -o /org/gnome/Shell/Screenshot -m '
-                'org.gnome.Shell.Screenshot.Screenshot true false %s >/dev/null' % shot if self.shots == 'gnome' else
+        """The compositor's screenshot of the desktop, cut into the monitors by one convert. gnome-shell writes a
+        PNG; KWin writes the pixels, 32-bit words 0xAARRGGBB little-endian, into the pipe it is handed."""
+        size = [max(m[i] + m[i + 2] for m in monitors) for i in (0, 1)]
+        take = ('gdbus call -e -d org.gnome.Shell.Screenshot -o /org/gnome/Shell/Screenshot -m org.gnome.Shell.'
+                'Screenshot.Screenshot true false {0} >/dev/null && convert {0}' if self.shots == 'gnome' else
                 'gdbus call -e -d org.kde.KWin.ScreenShot2 -o /org/kde/KWin/ScreenShot2 -m org.kde.KWin.ScreenShot2.'
-                'CaptureWorkspace "{\'include-cursor\': <true>}" 3 3>&1 >/dev/null | convert -size %dx%d -depth 8 '
-                'bgra:- ppm:%s' % (*size, shot))
-        return ['-p', ' && '.join([take] + ['convert %s -crop %dx%d+%d+%d ppm:-' % (shot, *m) for m in monitors])]
+                'CaptureWorkspace "{{\'include-cursor\': <true>}}" 3 3>&1 >/dev/null | convert -size {1}x{2} -depth 8 '
+                'bgra:-').format(self.runtime + '/shot', *size)
+        return ['-p', take + ''.join(' \\( -clone 0 -crop %dx%d+%d+%d \\)' % m for m in monitors) +
+                ' -delete 0 -depth 8 ppm:-']
 
 
 class Gnome(Desktop):

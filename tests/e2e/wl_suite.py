@@ -145,7 +145,6 @@ def kwin(work):
     s = wayland.Kwin(work)
     try:
         run(s, 'tiles', 'wheel', quiet=True)
-        run(s, 'quads', 'key')
         gone(s, 'quads')
     finally:
         s.close()
