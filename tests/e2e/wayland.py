@@ -63,7 +63,7 @@ class Compositor(e2e.Session):
         """A command to our input tool ("move 3 0", "click", "wheel 1", "to X Y W H", "key 30"), taken once it
         returns."""
         if self.pointer is None:
-            self.pointer = e2e.spawn([os.environ[self.tool[0]], *self.tool[1:]], env=self.client_env(),
+            self.pointer = e2e.spawn([e2e.reachable(os.environ[self.tool[0]]), *self.tool[1:]], env=self.client_env(),
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, **self.as_user())
             self.children.append(self.pointer)
         self.pointer.stdin.write(' '.join(map(str, command)) + '\n')
@@ -127,7 +127,9 @@ class Sway(Compositor):
 class Desktop(Compositor):
     """GNOME's or KDE's compositor as a desktop session runs it, under dbus-run-session on a bus of its own, which
     also serves as its system bus (gnome-shell wants one, where it finds no logind). Its screenshots (shots:
-    gnome, kwin; mutter takes none) show the pointer too, so a picture that fits has it hidden."""
+    gnome, kwin; mutter takes none) show KWin's pointer, so a picture that fits there has it hidden; not
+    gnome-shell's, which now and then gives a surface that appears under a still pointer no enter until it moves,
+    and a program cannot hide a pointer it was never given."""
 
     def __init__(self, work, outputs, argv, env, shots):
         self.shots, self.name = shots, os.path.basename(argv[0])
@@ -155,7 +157,7 @@ class Desktop(Compositor):
         PNG; KWin writes the pixels, 32-bit words 0xAARRGGBB little-endian, into the pipe it is handed."""
         size = [max(m[i] + m[i + 2] for m in monitors) for i in (0, 1)]
         take = ('gdbus call -e -d org.gnome.Shell.Screenshot -o /org/gnome/Shell/Screenshot -m org.gnome.Shell.'
-                'Screenshot.Screenshot true false {0} >/dev/null && convert {0}' if self.shots == 'gnome' else
+                'Screenshot.Screenshot false false {0} >/dev/null && convert {0}' if self.shots == 'gnome' else
                 'gdbus call -e -d org.kde.KWin.ScreenShot2 -o /org/kde/KWin/ScreenShot2 -m org.kde.KWin.ScreenShot2.'
                 'CaptureWorkspace "{{\'include-cursor\': <true>}}" 3 3>&1 >/dev/null | convert -size {1}x{2} -depth 8 '
                 'bgra:-').format(self.runtime + '/shot', *size)
