@@ -11,19 +11,19 @@ AT = (100, 360)  # where the pointer is when a program starts, on the primary
 QUIET = ((-1, 0), (-1, 0), (2, 2), (-2, 0), (2, -2))  # 1 and 2 pixels away along each axis and both, and back
 
 
-def shown(s, p, device='wl_pointer'):
-    """p covers the outputs: its picture fits; on mutter, which takes no screenshots, the pointer (or keyboard) has
-    entered a surface of p's (its WAYLAND_DEBUG log)."""
-    entered = lambda: re.search(device + r'@\d+\.enter\(', said(p)) or p.poll() is not None
+def shown(s, p):
+    """p covers the outputs: its picture fits; on mutter, which takes no screenshots, the pointer has entered a
+    surface of p's (its WAYLAND_DEBUG log)."""
+    entered = lambda: re.search(r'wl_pointer@\d+\.enter\(', said(p)) or p.poll() is not None
     check(fits(s, p) if s.shots else e2e.poll(entered, 20) and p.poll() is None,
-          '%s: no %s enters a surface of its own:\n%s' % (p.prog, device, said(p)[-2000:]))
+          '%s: the pointer enters no surface of its own:\n%s' % (p.prog, said(p)[-2000:]))
 
 
 def run(s, prog, kind, x11=False, quiet=False, at=AT):
     """One start of prog as a desktop's user runs it, natively or through Xwayland, with the pointer over the
     screen at `at`: its picture (through Xwayland still there after 3 s without input), quiet moves in the pixels
     of the output there and a bare Shift that must not end it, and the end by kind of input within a second while
-    every core is busy."""
+    every core is busy, or by the compositor killed mid-run (gone), with 0 and one line."""
     k = [o[5] for o in s.outputs if o[3] <= at[0] < o[3] + o[1] // o[5] and o[4] <= at[1] < o[4] + o[2] // o[5]][0]
     s.point(*at)
     p = s.launch(prog, user=True, **{'WAYLAND_DISPLAY': None} if x11 else {},
@@ -45,8 +45,13 @@ def run(s, prog, kind, x11=False, quiet=False, at=AT):
         else:  # p has read the moves and runs on
             check(e2e.poll(lambda: said(p).count('.motion(') >= len(QUIET), 5) and
                   not e2e.poll(lambda: p.poll() is not None, 1), '%s after %s:\n%s' % (prog, what, said(p)[-2000:]))
+    if kind == 'gone':
+        s.kill()
+        check(e2e.poll(lambda: p.poll() is not None, 4) and p.returncode == 0, '%s: exit %s' % (prog, p.returncode))
+        check(said(p).count('\n') == 1, '%s said: %s' % (prog, said(p)))
+        return p
     end = {'click': lambda: s.move('click'), 'wheel': lambda: s.move('wheel', 1), 'key': lambda: s.key('a'),
-           'move': lambda: s.move('move', 3 / k, 0)}[kind]
+           'move': lambda: s.move('move', 3 / k, 0), 'close request': lambda: s.key('alt', 'f4')}[kind]
     ends(s, p, kind, 1, end)
     return p
 
@@ -111,15 +116,6 @@ def sway(work):
         s.close()
 
 
-def gone(s, prog):
-    """The compositor killed mid-run ends prog with 0 and one line."""
-    p = s.launch(prog, user=True)
-    shown(s, p)
-    s.kill()
-    check(e2e.poll(lambda: p.poll() is not None, 4) and p.returncode == 0, '%s: exit %s' % (prog, p.returncode))
-    check(said(p).count('\n') == 1, '%s said: %s' % (prog, said(p)))
-
-
 def gnome(work):
     """On mutter, the pointer entering a surface that is still opening and moves of 1 and 2 pixels that must not end
     the programs, and the compositor asking a fullscreen toplevel to close (Alt+F4); on gnome-shell, the pictures."""
@@ -127,16 +123,14 @@ def gnome(work):
     try:
         for prog in ('tiles', 'quads'):
             run(s, prog, 'move', quiet=True)
-        p = s.launch('tiles', user=True, WAYLAND_DEBUG='client')
-        shown(s, p, 'wl_keyboard')
-        ends(s, p, 'close request', 1, lambda: s.key('alt', 'f4'))
+        run(s, 'tiles', 'close request')
     finally:
         s.close()
     s = wayland.Gnome(work + '/shell', shell=True)
     try:
         run(s, 'tiles', 'click', quiet=True)
         run(s, 'quads', 'key')
-        gone(s, 'tiles')
+        run(s, 'tiles', 'gone')
     finally:
         s.close()
 
@@ -145,7 +139,7 @@ def kwin(work):
     s = wayland.Kwin(work)
     try:
         run(s, 'tiles', 'wheel', quiet=True)
-        gone(s, 'quads')
+        run(s, 'quads', 'gone')
     finally:
         s.close()
 
