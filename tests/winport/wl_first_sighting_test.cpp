@@ -37,7 +37,8 @@ TEST(FirstSighting, IsWhereThePointerWasWhenItEntered)
         {"an absolute pointer, without motion of its own: seen where it moved to", "r81.7,360 f r100,360 f r103,360 f",
          "100,360 103,360 "},
         {"motion apart from positions adds up", "r50,50 f m0,1 f r50,52 m0,1 f", "50,50 50,52 "},
-        {"left before it was confirmed: seen anew", "r81.7,360 f l r500,300 f r501,300 m1,0 f", "500,300 501,300 "},
+        {"left before it was confirmed: seen anew", "r81.7,360 f r90,360 l r500,300 f r501,300 m1,0 f",
+         "500,300 501,300 "},
         {"motion that never agrees: as reported after a few",
          "r0,0 f r9,0 m1,0 f r18,0 m1,0 f r27,0 m1,0 f r36,0 m1,0 f r45,0 m1,0 f r54,0 m1,0 f r63,0 m1,0 f "
          "r72,0 m1,0 f r81,0 m1,0 f",

@@ -24,6 +24,7 @@ void FirstSighting::Reported(Point p)
         state_ = State::Held;
         reported_ = p;
         before_ = since_ = Point{};
+        inFrame_ = false;
         unconfirmed_ = 0;
         return;
     }
