@@ -14,8 +14,8 @@ TWO = [('HEADLESS-1', 1280, 720, 0, 0, 1), ('HEADLESS-2', 800, 600, 1280, 0, 1)]
 GNOME = [('Meta-0', 1280, 720, 0, 0, 1), ('Meta-1', 800, 600, 1280, 0, 1)]
 KDE = [('Virtual-0', 1280, 720, 0, 0, 1), ('Virtual-1', 1280, 720, 1280, 0, 1)]
 KEYS = {'a': 30, 'shift': 42, 'escape': 1, 'alt': 56, 'f4': 62}  # evdev codes
-# A desktop's session bus, in its runtime directory, open to the suite whoever it runs as.
-BUS = ('<busconfig><listen>unix:runtime=yes</listen><auth>EXTERNAL</auth><policy context="default"><allow user="*"/>'
+# A desktop's session bus, its socket in the folder given, open to the suite whoever it runs as.
+BUS = ('<busconfig><listen>unix:dir=%s</listen><auth>EXTERNAL</auth><policy context="default"><allow user="*"/>'
        '<allow own="*"/><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>')
 
 
@@ -125,32 +125,38 @@ class Sway(Compositor):
 
 
 class Desktop(Compositor):
-    """GNOME's or KDE's compositor as a desktop session runs it, under dbus-run-session on a bus of its own, which
-    also serves as its system bus (gnome-shell wants one, where it finds no logind). Its screenshots (shots:
-    gnome, kwin; mutter takes none) show KWin's pointer, so a picture that fits there has it hidden; not
-    gnome-shell's, which now and then gives a surface that appears under a still pointer no enter until it moves,
-    and a program cannot hide a pointer it was never given."""
+    """GNOME's or KDE's compositor as a desktop session runs it, on a D-Bus session bus of its own, which also
+    serves as its system bus (gnome-shell wants one, where it finds no logind): the suite starts the bus as
+    dbus-run-session would, but as a child of its own, so that it ends with the suite however that ends.
+    Its screenshots (shots: gnome, kwin; mutter takes none) show KWin's pointer, so a picture that fits there has it
+    hidden; not gnome-shell's, which now and then gives a surface that appears under a still pointer no enter until
+    it moves, and a program cannot hide a pointer it was never given."""
 
     def __init__(self, work, outputs, argv, env, shots):
-        self.shots, self.name = shots, os.path.basename(argv[0])
-        super().__init__(work, outputs, ['dbus-run-session', '--config-file=%s/config' % work, '--', 'sh', '-c',
-                                         'DBUS_SYSTEM_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS exec "$@"', '-'] + argv,
-                         env, BUS)
-        self.env['DBUS_SESSION_BUS_ADDRESS'] = 'unix:path=%s/bus' % self.runtime
-
-    def core(self):
-        """The compositor's own process, beneath dbus-run-session, which ends with it."""
-        return ([p for p in self.ours() if e2e.proc(p, 'comm') == self.name + '\n'] + [None])[0]
+        self.shots, (uid, gid), folder = shots, e2e.account(), e2e.short_dir('bus')
+        os.chown(folder, uid, gid)
+        with open(folder + '/bus.conf', 'w') as f:
+            f.write(BUS % folder)
+        self.bus = e2e.spawn(['dbus-daemon', '--nofork', '--print-address', '--config-file=' + f.name],
+                             before=e2e.become(uid, gid), stdout=subprocess.PIPE, text=True)
+        address = self.bus.stdout.readline().strip()
+        try:
+            super().__init__(work, outputs, argv, dict(env, DBUS_SESSION_BUS_ADDRESS=address,
+                                                       DBUS_SYSTEM_BUS_ADDRESS=address))
+        except BaseException:
+            self.bus.kill()
+            raise
 
     def kill(self):
         """The compositor dies at once, as in a crash."""
-        os.kill(self.core(), signal.SIGKILL)
+        self.x.kill()
 
     def close(self):
-        if self.core():
-            os.kill(self.core(), signal.SIGTERM)
-        e2e.poll(lambda: self.x.poll() is not None, 10)
-        super().close()
+        try:
+            super().close()
+        finally:
+            self.bus.kill()
+            self.bus.wait()
 
     def capture_args(self, monitors, cursor):
         """The compositor's screenshot of the desktop, cut into the monitors by one convert. gnome-shell writes a
@@ -180,11 +186,15 @@ class Gnome(Desktop):
                                                    '/org/gnome/Shell', '-m', *argv], env=self.client_env(),
                                                   capture_output=True, text=True)
         overview = lambda: shell_call('org.freedesktop.DBus.Properties.Get', 'org.gnome.Shell', 'OverviewActive').stdout
-        if shell and not e2e.poll(lambda: 'true' in overview(), 20):
-            raise RuntimeError('gnome-shell shows no overview; see %s/compositor.log' % work)
-        self.key('escape' if shell else 'shift')
-        if shell and not e2e.poll(lambda: 'false' in overview(), 5):
-            raise RuntimeError('gnome-shell stays in its overview')
+        try:
+            if shell and not e2e.poll(lambda: 'true' in overview(), 20):
+                raise RuntimeError('gnome-shell shows no overview; see %s/compositor.log' % work)
+            self.key('escape' if shell else 'shift')
+            if shell and not e2e.poll(lambda: 'false' in overview(), 5):
+                raise RuntimeError('gnome-shell stays in its overview')
+        except BaseException:
+            self.close()
+            raise
         if shell:  # its banners, that the screen cannot lock here, would cover the pictures for seconds
             shell_call('org.gnome.Shell.Eval', 'Main.messageTray.bannerBlocked = true; '
                        'Main.messageTray.getSources().forEach(s => s.destroy())')
