@@ -1,0 +1,111 @@
+"""tovix-idle end to end on Wayland compositors of our own, headless (wayland.py), starting tovixtiles after
+--after 2 s without input: not before, counted again from an input; a click ends the program and the next
+idle period starts it again; SIGTERM ends both with 0; an idle inhibitor holds it back where the compositor
+takes the tests' own (sway); the compositor going away ends tovix-idle with 0 and one line. The first
+failure ends the run.
+   python3 idle_suite.py sway WORK_DIR"""
+import os, signal, sys, time
+sys.dont_write_bytecode = True  # no cache files in the source tree
+import e2e, wayland
+from suite import check
+
+AFTER = 2
+EARLY = 0.2  # how much sooner a compositor's idle timer may fire: Qt's coarse timers (KWin's) take 5%
+LATE = 10  # the bound on every wait for a start or an end, however busy the machine
+COMPOSITORS = {'sway': wayland.Sway}
+
+
+def now():
+    """The clock of the start times in /proc/PID/stat."""
+    return time.clock_gettime(time.CLOCK_BOOTTIME)
+
+
+def stat(pid):
+    return e2e.proc(pid, 'stat').rpartition(') ')[2].split()
+
+
+class Idle:
+    """tovix-idle --after 2 tovixtiles on the compositor s, what it says in WORK/name.log."""
+
+    def __init__(self, s, name):
+        self.log = '%s/%s.log' % (s.work, name)
+        with open(self.log, 'w') as out:
+            self.p = e2e.spawn([os.environ['TOVIX_IDLE'], '--after', str(AFTER), os.environ['TOVIX_TILES']],
+                               env=dict(s.client_env(), ASAN_OPTIONS='detect_leaks=0'), stdout=out, stderr=out)
+
+    def program(self):
+        """The pid of the program it runs, if one runs."""
+        return next(iter(e2e.processes(lambda p: stat(p)[1] == str(self.p.pid))), None)
+
+    def said(self):
+        with open(self.log) as f:
+            return f.read()
+
+    def ends(self, how, lines):
+        """tovix-idle ends with 0, having said so many lines, and leaves no program behind."""
+        program = self.program()
+        check(e2e.poll(lambda: self.p.poll() is not None, LATE) and self.p.returncode == 0,
+              'tovix-idle did not end with 0 within %d s of %s: %s\n%s' % (LATE, how, self.p.poll(), self.said()))
+        check(self.said().count('\n') == lines, 'tovix-idle said on %s:\n%s' % (how, self.said()))
+        check(program is None or e2e.poll(lambda: not e2e.processes(lambda p: int(p) == program), LATE),
+              'the program outlived tovix-idle after %s' % how)
+
+
+def nudge(s):
+    """A move of 3 pixels, and when it was sent."""
+    sent = now()
+    s.move('move', 3, 0)
+    return sent
+
+
+def starts(idle, since, what):
+    """The program starts AFTER s after the input sent at since, not sooner, as the kernel stamped its start."""
+    pid = e2e.poll(idle.program, AFTER + LATE)
+    check(pid, 'no program within %d s of %s:\n%s' % (AFTER + LATE, what, idle.said()))
+    after = int(stat(pid)[19]) / os.sysconf('SC_CLK_TCK') - since
+    print('the program started %.2f s after %s' % (after, what))
+    check(after >= AFTER - EARLY, 'the program started %.2f s after %s, before %d s' % (after, what, AFTER))
+    return pid
+
+
+def click_away(s, pid):
+    """Clicks until the program ends (one sent before its surface is there reaches nothing): the last click's time."""
+    end = time.monotonic() + LATE
+    while time.monotonic() < end:
+        sent = now()
+        s.move('click')
+        if e2e.poll(lambda: not e2e.processes(lambda p: int(p) == pid), 0.5):
+            return sent
+    check(False, 'clicks for %d s did not end the program' % LATE)
+
+
+def main(compositor, work):
+    s = COMPOSITORS[compositor](work)
+    try:
+        nudge(s)  # GNOME's counts from the last input, however long before tovix-idle began
+        idle = Idle(s, 'idle')
+        time.sleep(1)
+        check(idle.program() is None, 'the program started within 1 s:\n' + idle.said())
+        pid = starts(idle, nudge(s), 'an input at 1 s')
+        starts(idle, click_away(s, pid), 'the click that ended it')
+        idle.p.send_signal(signal.SIGTERM)
+        idle.ends('SIGTERM', 0)  # nor did the clicked program end other than with 0
+
+        inhibits = compositor == 'sway'
+        if inhibits:
+            s.move('inhibit')
+        idle = Idle(s, 'gone')
+        if inhibits:
+            time.sleep(AFTER + 1.5)
+            check(idle.program() is None, 'the program started under an idle inhibitor')
+            s.move('release')
+        check(e2e.poll(idle.program, AFTER + LATE), 'no program%s' % (' once the inhibitor went' * inhibits))
+        os.killpg(s.x.pid, signal.SIGKILL)
+        idle.ends('the compositor going away', 1)
+    finally:
+        s.close()
+
+
+if __name__ == '__main__':
+    main(*sys.argv[1:])
+    print('%s: passed' % sys.argv[1])
