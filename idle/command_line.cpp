@@ -65,9 +65,9 @@ int Answer(bool usage)
             "Each option may be written with one dash as well. The first other argument, or the\n"
             "one after --, is PROGRAM; what follows it is PROGRAM's.\n"
             "\n"
-            "Exit status: 0 on SIGTERM or SIGINT, which end a running PROGRAM with SIGTERM, and\n"
-            "when the compositor or the session bus goes away; 1 when the session tells no idle\n"
-            "time; 2 for a bad argument, and on an X11 session other than GNOME's.\n",
+            "Exit status: 0 on SIGTERM, SIGINT or SIGHUP, which end a running PROGRAM with\n"
+            "SIGTERM, and when the compositor or the session bus goes away; 1 when the session\n"
+            "tells no idle time; 2 for a bad argument, and on an X11 session other than GNOME's.\n",
             kName, kName, kMostSeconds);
     else
         std::printf("%s %s\n", kName, TOVIX_VERSION);
