@@ -1,10 +1,10 @@
 """tovix-idle end to end on Wayland compositors of our own, headless (wayland.py), starting tovixtiles after
 --after 2 s without input: not before, counted again from an input; a click ends the program and the next
-idle period starts it again; SIGTERM ends both with 0; an idle inhibitor holds it back where the compositor
+idle period starts it again; waiting, it never wakes; SIGTERM ends both with 0; an idle inhibitor holds it back where the compositor
 takes the tests' own (sway); the compositor going away ends tovix-idle with 0 and one line. The first
 failure ends the run.
    python3 idle_suite.py sway WORK_DIR"""
-import os, signal, sys, time
+import os, re, signal, sys, time
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e, wayland
 from suite import check
@@ -35,19 +35,18 @@ class Idle:
 
     def program(self):
         """The pid of the program it runs, if one runs."""
-        return next(iter(e2e.processes(lambda p: stat(p)[1] == str(self.p.pid))), None)
+        return next(iter(e2e.processes(lambda p: stat(p)[1:2] == [str(self.p.pid)])), None)
 
     def said(self):
         with open(self.log) as f:
             return f.read()
 
-    def ends(self, how, lines):
-        """tovix-idle ends with 0, having said so many lines, and leaves no program behind."""
-        program = self.program()
+    def ends(self, program, how, lines):
+        """tovix-idle ends with 0, having said so many lines, and leaves no program (pid) behind."""
         check(e2e.poll(lambda: self.p.poll() is not None, LATE) and self.p.returncode == 0,
               'tovix-idle did not end with 0 within %d s of %s: %s\n%s' % (LATE, how, self.p.poll(), self.said()))
         check(self.said().count('\n') == lines, 'tovix-idle said on %s:\n%s' % (how, self.said()))
-        check(program is None or e2e.poll(lambda: not e2e.processes(lambda p: int(p) == program), LATE),
+        check(e2e.poll(lambda: not e2e.processes(lambda p: int(p) == program), LATE),
               'the program outlived tovix-idle after %s' % how)
 
 
@@ -62,10 +61,18 @@ def starts(idle, since, what):
     """The program starts AFTER s after the input sent at since, not sooner, as the kernel stamped its start."""
     pid = e2e.poll(idle.program, AFTER + LATE)
     check(pid, 'no program within %d s of %s:\n%s' % (AFTER + LATE, what, idle.said()))
-    after = int(stat(pid)[19]) / os.sysconf('SC_CLK_TCK') - since
+    fields = stat(pid)
+    check(len(fields) > 19, 'the program ended as it started:\n' + idle.said())
+    after = int(fields[19]) / os.sysconf('SC_CLK_TCK') - since
     print('the program started %.2f s after %s' % (after, what))
     check(after >= AFTER - EARLY, 'the program started %.2f s after %s, before %d s' % (after, what, AFTER))
     return pid
+
+
+def asleep(pid):
+    """Its context switches so far, once it sleeps in poll(2) (7 on x86-64)."""
+    check(e2e.poll(lambda: e2e.proc(pid, 'syscall').startswith('7 '), LATE), 'tovix-idle does not wait in poll')
+    return re.findall(r'ctxt_switches:\s+(\d+)', e2e.proc(pid, 'status'))
 
 
 def click_away(s, pid):
@@ -87,9 +94,12 @@ def main(compositor, work):
         time.sleep(1)
         check(idle.program() is None, 'the program started within 1 s:\n' + idle.said())
         pid = starts(idle, nudge(s), 'an input at 1 s')
-        starts(idle, click_away(s, pid), 'the click that ended it')
+        pid = starts(idle, click_away(s, pid), 'the click that ended it')
+        switches = asleep(idle.p.pid)
+        time.sleep(1)
+        check(asleep(idle.p.pid) == switches, 'tovix-idle woke while the program ran without input')
         idle.p.send_signal(signal.SIGTERM)
-        idle.ends('SIGTERM', 0)  # nor did the clicked program end other than with 0
+        idle.ends(pid, 'SIGTERM', 0)  # nor did the clicked program end other than with 0
 
         inhibits = compositor == 'sway'
         if inhibits:
@@ -99,9 +109,10 @@ def main(compositor, work):
             time.sleep(AFTER + 1.5)
             check(idle.program() is None, 'the program started under an idle inhibitor')
             s.move('release')
-        check(e2e.poll(idle.program, AFTER + LATE), 'no program%s' % (' once the inhibitor went' * inhibits))
+        pid = e2e.poll(idle.program, AFTER + LATE)
+        check(pid, 'no program%s' % (' once the inhibitor went' * inhibits))
         os.killpg(s.x.pid, signal.SIGKILL)
-        idle.ends('the compositor going away', 1)
+        idle.ends(pid, 'the compositor going away', 1)
     finally:
         s.close()
 
