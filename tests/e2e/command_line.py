@@ -24,7 +24,8 @@ NO_SESSION = r'{p}: no Wayland compositor, GNOME session or X display to watch\n
 IDLE_CASES = [
     (['--help'], 0, IDLE_USAGE + r'\n(?=(.*\n)*.*ext-idle-notify-v1)(?=(.*\n)*.*SIGTERM)(.*\n)+', ''),
     (['-version', 'tovixtiles'], 0, r'{p} {v}\n', ''), ([], 2, '', REFUSED % 'no PROGRAM to start'),
-    (['--after'], 2, '', SECONDS), (['--after', '0', 'x'], 2, '', SECONDS), (['-after', '4294968', 'x'], 2, '', SECONDS),
+    (['--after'], 2, '', SECONDS), (['--after', '0', 'x'], 2, '', SECONDS),
+    (['-after', '4294968', 'x'], 2, '', SECONDS),
     (['--after', '+5', 'x'], 2, '', SECONDS), (['--after', '99999999999999999999', 'x'], 2, '', SECONDS),
     (['--bogus', 'x'], 2, '', REFUSED % "unknown option '--bogus'"), (['--', '--after'], 1, '', NO_SESSION),
     (['--after', '4294967', 'x', '--bogus'], 1, '', NO_SESSION),  # what follows PROGRAM is its own

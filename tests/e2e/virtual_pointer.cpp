@@ -33,7 +33,8 @@ void Global(void *, wl_registry *registry, uint32_t name, const char *interface,
     else if (std::strcmp(interface, wl_compositor_interface.name) == 0)
         compositor = static_cast<wl_compositor *>(bind(&wl_compositor_interface));
     else if (std::strcmp(interface, zwp_idle_inhibit_manager_v1_interface.name) == 0)
-        inhibit_manager = static_cast<zwp_idle_inhibit_manager_v1 *>(bind(&zwp_idle_inhibit_manager_v1_interface));
+        inhibit_manager =
+            static_cast<zwp_idle_inhibit_manager_v1 *>(bind(&zwp_idle_inhibit_manager_v1_interface));
 }
 
 void GlobalRemove(void *, wl_registry *, uint32_t) {}
