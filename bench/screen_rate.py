@@ -1,39 +1,20 @@
 #!/usr/bin/env python3
-"""Runs a real program on an X server of its own and measures it from the outside only: how long until every
-monitor shows its drawing, how many tiles or frames per second reach the screen (the program stopped twice,
-some seconds of drawing apart, and the screen read by the judge against the fixed random sequence), its
-memory and, with "load", how much bench/burner gets done beside it, against alone. A key ends it
-(bench/exit_latency.py times that).
+"""Runs a real program on an X server of its own and measures it from the outside only: how many tiles or frames
+per second reach the screen (the program stopped twice, some seconds of drawing apart, and the screen read by the
+judge against the fixed random sequence) and its memory. A key ends it (bench/latency.py times that, and how long
+its start takes to cover the screen; bench/politeness.py measures what a busy job keeps beside it).
 Prints one JSON line; exit 1 when nothing was counted.
-   screen_rate.py native|wine|wayland PROGRAM LAYOUT SECONDS WORK_DIR [load]
+   screen_rate.py native|wine|wayland PROGRAM LAYOUT SECONDS WORK_DIR
 PROGRAM is the native program or the .exe; LAYOUT is WIDTHxHEIGHT (Xvfb) or two (Xorg's dummy driver); wayland
-runs the native program on a headless sway of the same output sizes instead (no cover time there). Needs
-TOVIX_JUDGE and TOVIX_BURNER; for Wine TOVIX_WINE64, TOVIX_WINESERVER and TOVIX_WINEPREFIX (a ready prefix); for
-Wayland TOVIX_POINTER."""
-import ctypes, json, os, signal, subprocess, sys, time
+runs the native program on a headless sway of the same output sizes instead. Needs TOVIX_JUDGE; for Wine
+TOVIX_WINE64, TOVIX_WINESERVER and TOVIX_WINEPREFIX (a ready prefix); for Wayland TOVIX_POINTER."""
+import json, os, signal, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e
 
 # The optimised build draws far faster than the sanitised one the suite runs; these bound the judge's scan.
 e2e.RATES['native'] = {'tiles': 8e6, 'quads': 8e4}
-
-
-_x11 = ctypes.CDLL('libX11.so.6')
-_x11.XOpenDisplay.restype = _x11.XGetImage.restype = ctypes.c_void_p
-_x11.XDefaultRootWindow.restype = ctypes.c_ulong
-
-
-def white_left(d, monitors):
-    """Pixels of a white root still showing on the monitors, from one capture each over X connection d."""
-    root, left = ctypes.c_ulong(_x11.XDefaultRootWindow(d)), 0
-    for w, h, mx, my in monitors:
-        image = ctypes.c_void_p(_x11.XGetImage(d, root, mx, my, w, h, ctypes.c_ulong(0xFFFFFF), 2))  # ZPixmap
-        data = ctypes.cast(image.value + 16, ctypes.POINTER(ctypes.c_void_p))[0]  # past width, height, xoffset, format
-        left += ctypes.string_at(data, w * h * 4).count(b'\xff\xff\xff\x00')  # the fourth byte is out of the mask
-        _x11.XFree(ctypes.c_void_p(data))
-        _x11.XFree(image)
-    return left
 
 
 def memory(pid):
@@ -45,8 +26,7 @@ def memory(pid):
 
 
 def main():
-    if len(sys.argv) not in (6, 7) or sys.argv[1] not in ('native', 'wine', 'wayland') or \
-            sys.argv[6:] not in ([], ['load']):
+    if len(sys.argv) != 6 or sys.argv[1] not in ('native', 'wine', 'wayland'):
         sys.exit(__doc__)
     runner, path, layout, seconds, work = sys.argv[1:6]
     prog = 'tiles' if 'tiles' in os.path.basename(path) else 'quads'
@@ -64,23 +44,12 @@ def main():
         s = e2e.Session(runner, monitors, work, pin=False)
     result = dict(program='tovix' + prog, runner=runner, layout=layout, unit=prog if prog == 'tiles' else 'frames')
     try:
-        result['cover_ms'] = -1
         if runner == 'wayland':
             s.move('to', monitors[0][0] // 2, monitors[0][1] // 2, sum(m[0] for m in monitors),
                    max(m[1] for m in monitors))
-            p = s.launch(prog)
         else:
             s.run('xdotool', 'mousemove', monitors[0][2] + monitors[0][0] // 2, monitors[0][3] + monitors[0][1] // 2)
-            s.run('xsetroot', '-solid', 'white')  # what still shows of it, the program has not covered yet
-            d = ctypes.c_void_p(_x11.XOpenDisplay(s.display.encode()))
-            p = s.launch(prog)
-            captures = []
-
-            def covered():  # tovixquads' start-up line may light one pixel white
-                captures.append(time.monotonic())
-                return white_left(d, monitors) <= 1
-            result['cover_ms'] = round((captures[-1] - p.when) * 1000, 1) if e2e.poll(covered, 60, 0.002) else -1
-            _x11.XCloseDisplay(d)
+        p = s.launch(prog)
         ok, _, said = s.judge(p, 60)
         if not ok:
             sys.exit('%s never showed what it must: %s' % (prog, said))
@@ -98,14 +67,7 @@ def main():
         first, second = counts
         result.update(first=first, second=second, interval=round(ran, 3),
                       rate=round((second - first) / ran, 1) if first and second >= first else -1,
-                      job_beside=0, **memory(p.pid))
-        burner = [os.environ['TOVIX_BURNER']]
-        if len(sys.argv) == 7:  # the job alone, with the program stopped, then beside it: the same moment's machine
-            job = lambda: int(subprocess.run(burner + ['4'], capture_output=True, text=True).stdout)
-            os.kill(p.pid, signal.SIGSTOP)
-            result['job_alone'] = job()
-            os.kill(p.pid, signal.SIGCONT)
-            result['job_beside'] = job()
+                      **memory(p.pid))
         # On Wayland a click of the suite's virtual pointer: wtype would pause first.
         end = (lambda: s.move('click')) if runner == 'wayland' else lambda: s.run('xdotool', 'key', 'a')
         code, _ = s.end_under_load(p, end, 10, [])

@@ -3,7 +3,7 @@ xdotool and a CPU-bound job on every core. What this starts dies with it, even w
 Paths come from the environment: TOVIX_JUDGE, TOVIX_TILES, TOVIX_QUADS; for Wine TOVIX_WINE64,
 TOVIX_WINESERVER, TOVIX_WINEPREFIX, TOVIX_TILES_EXE, TOVIX_QUADS_EXE.
    python3 e2e.py prefix|kill    makes a new Wine prefix, or ends every process of it"""
-import ctypes, glob, os, re, shutil, signal, subprocess, sys, time
+import atexit, ctypes, glob, os, pwd, re, shutil, signal, subprocess, sys, tempfile, time
 
 # Monitors (W, H, X, Y on the root) in Windows' enumeration order, primary first.
 LAYOUTS = {'one': [(1024, 768, 0, 0)], 'two': [(1024, 768, 800, 0), (800, 600, 0, 0)]}
@@ -19,12 +19,71 @@ def wine_env(**more):
                 WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d', **more)
 
 
-def spawn(argv, before=lambda: None, **kw):
-    """A child in a process group of its own that gets SIGTERM when this process dies, once before() has run in
-    it. It stays in this session: the kernel shares the processor between sessions before it looks at their
-    threads' priorities."""
-    return subprocess.Popen(argv, process_group=0, preexec_fn=lambda: (before(), _libc.prctl(1, signal.SIGTERM)),
-                            **kw)
+USER = 'tovix-test'
+
+
+def account():
+    """Whom compositors and the programs of a desktop's user run as: the suite's own user, made here when we are
+    root, else ourselves."""
+    if os.getuid() != 0:
+        return os.getuid(), os.getgid()
+    try:
+        pw = pwd.getpwnam(USER)
+    except KeyError:  # another suite may make it at the same moment
+        subprocess.run(['useradd', '--system', '--no-create-home', '--shell', '/usr/sbin/nologin', USER])
+        pw = pwd.getpwnam(USER)
+    return pw.pw_uid, pw.pw_gid
+
+
+def become(uid, gid):
+    """What setpriv would do, in a child before PR_SET_PDEATHSIG, which a change of user clears: the user with
+    no groups, no capabilities and the limits we have (a desktop's defaults: no nice or real-time rights)."""
+    def switch():
+        if os.getuid() == 0:
+            os.setgroups([])
+            os.setgid(gid)
+            os.setuid(uid)
+    return switch
+
+
+def short_dir(prefix):
+    """A new folder under /tmp, removed when this process ends: a socket's path there stays far below the 108
+    bytes a Unix socket allows, wherever the clone lives."""
+    path = tempfile.mkdtemp(prefix='tovix-%s-' % prefix, dir='/tmp')
+    atexit.register(shutil.rmtree, path, True)
+    return path
+
+
+_reachable = {}
+
+
+def reachable(path):
+    """path where another user may run it, else a copy of it in a folder anyone may enter."""
+    parts = os.path.abspath(path).split('/')
+    if all(os.stat('/'.join(parts[:i]) or '/').st_mode & 0o001 for i in range(1, len(parts))):
+        return path
+    if path not in _reachable:
+        folder = short_dir('bin')
+        os.chmod(folder, 0o755)
+        _reachable[path] = shutil.copy(path, folder)
+    return _reachable[path]
+
+
+def spawn(argv, before=lambda: None, session=False, **kw):
+    """A child in a process group of its own (with session, in a session of its own, as a desktop's daemons start
+    programs) that gets SIGTERM when this process dies, once before() has run in it. The kernel shares the
+    processor between sessions before it looks at their threads' priorities."""
+    return subprocess.Popen(argv, process_group=None if session else 0, start_new_session=session,
+                            preexec_fn=lambda: (before(), _libc.prctl(1, signal.SIGTERM)), **kw)
+
+
+def busy_jobs(jobs=None):
+    """CPU-bound processes at normal priority in this session, by default one on every core, once each has had
+    some processor time, as a user's build would be."""
+    busy = [spawn(job) for job in ([[sys.executable, '-c', 'while True: pass']] * os.cpu_count()
+                                   if jobs is None else jobs)]
+    poll(lambda: all(sum(map(int, proc(b.pid, 'stat').rpartition(') ')[2].split()[11:13])) > 5 for b in busy), 5)
+    return busy
 
 
 def fresh(work):
@@ -175,9 +234,10 @@ class Session:
     def exe(self, prog):
         return os.environ[('TOVIX_%s' if self.runner == 'native' else 'TOVIX_%s_EXE') % prog.upper()]
 
-    def launch(self, prog, wrapper=(), args=(), exe=None, **extra):
-        """Starts prog (tiles or quads), or another file of it; p.log keeps what it writes."""
-        exe = [exe or self.exe(prog)] + list(args)
+    def launch(self, prog, wrapper=(), args=(), exe=None, user=False, **extra):
+        """Starts prog (tiles or quads), or another file of it; p.log keeps what it writes. With user, as a desktop
+        runs it: as the suite's user, with no right to raise its priority, in a session of its own."""
+        exe = [reachable(exe or self.exe(prog)) if user else exe or self.exe(prog)] + list(args)
         # Leaks would turn the exit code: not ours. An extra variable set to None is left out.
         env = {k: v for k, v in dict(self.client_env(), ASAN_OPTIONS='detect_leaks=0', **extra).items() if v is not None}
         argv = self.pin + list(wrapper) + exe
@@ -185,8 +245,8 @@ class Session:
             env, argv = wine_env(DISPLAY=self.display, **extra), [os.environ['TOVIX_WINE64']] + exe
         log = '%s/%s-%d.log' % (self.work, prog, len(self.children))
         with open(log, 'w') as out:
-            p = spawn(argv, env=env, stdout=out, stderr=out)
-        p.prog, p.log, p.count, p.when = prog, log, 0, time.monotonic()
+            p = spawn(argv, become(*account()) if user else lambda: None, user, env=env, stdout=out, stderr=out)
+        p.prog, p.exe, p.log, p.count, p.when = prog, exe[0], log, 0, time.monotonic()
         self.children.append(p)
         return p
 
@@ -222,11 +282,8 @@ class Session:
     def end_under_load(self, p, ending, limit, jobs=None):
         """Sends ending while CPU-bound jobs run, by default one on every core: p's exit code and the seconds it
         took (None and limit if it still runs)."""
-        busy = [spawn(job) for job in ([[sys.executable, '-c', 'while True: pass']] * os.cpu_count()
-                                       if jobs is None else jobs)]
-        try:  # busy once each has had some processor time, at normal priority, as a user's job would
-            poll(lambda: all(sum(map(int, proc(b.pid, 'stat').rpartition(') ')[2].split()[11:13])) > 5
-                             for b in busy), 5)
+        busy = busy_jobs(jobs)
+        try:
             os.setpriority(os.PRIO_PROCESS, 0, -10)  # our own wait for the processor is not what is measured
             start = time.monotonic()
             ending()
@@ -240,7 +297,7 @@ class Session:
 
     def left_behind(self, p):
         """Processes p leaves after 3 s: in its group (bar Wine's own services) or running its file."""
-        name = self.exe(p.prog) if self.runner == 'native' else os.path.basename(self.exe(p.prog))
+        name = p.exe if self.runner == 'native' else os.path.basename(p.exe)
         wine = prefix_processes() if self.runner == 'wine' else None
 
         def left():

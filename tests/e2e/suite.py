@@ -1,11 +1,10 @@
 """The programs end to end on an X server of their own, natively or their .exe files under Wine; the first
 failure ends the run, since each step builds on the one before.
    python3 suite.py native|wine one|two WORK_DIR"""
-import glob, os, re, subprocess, sys
+import glob, os, re, subprocess, sys, time
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e
 
-SETPRIV = ['setpriv', '--inh-caps=-sys_nice', '--bounding-set=-sys_nice', 'prlimit', '--nice=0', '--']
 # Calls that change a file or take connections; failed attempts count too.
 CHANGES = re.compile(r'(mkdir|rmdir|rename|unlink|link|symlink|truncate|mknod|f?chmod|f?chown|lchown|utimes?|'
                      r'utimensat|futimesat|l?setxattr|l?removexattr|bind|listen|accept)(at2?|4)?\(')
@@ -63,11 +62,31 @@ def ends(s, p, kind, limit, end=None, jobs=None):
     check(not left, '%s left processes behind: %s' % (p.prog, left))
 
 
-def one_run(s, prog, kind):
-    """One start of prog: its picture, inputs that must not end it (a monitor off and on), idle priority, the end."""
+def steps_aside(s, p):
+    """While a CPU-bound job fills every core, in another session than p's, p draws a turn a second at most (a
+    tile on each monitor, or a frame), where it draws thousands alone; then it draws on."""
+    busy = e2e.busy_jobs()
+    try:
+        time.sleep(0.2)  # what was under way when the job started
+        fit, before, _ = s.judge(p)
+        time.sleep(2)
+        still, after, judged = s.judge(p)
+        drawn = [a - b for a, b in zip(after, before)]
+        check(fit and still and len(drawn) == len(before) and max(drawn) <= 6,
+              '%s drew beside a job on every core: %s, then %s\n%s' % (p.prog, before, after, judged))
+    finally:
+        for b in busy:
+            b.kill()
+            b.wait()
+    goes_on(s, p, "the job's end")
+
+
+def one_run(s, prog, kind, user=False):
+    """One start of prog: its picture, inputs that must not end it (a monitor off and on), idle priority (as root,
+    SCHED_IDLE again after the input's lift; as the suite's user, nothing drawn beside a busy job), the end."""
     native, (x, y) = s.runner == 'native', pointer(s, prog)
     s.run('xdotool', 'mousemove', x, y)
-    p = s.launch(prog)
+    p = s.launch(prog, user=user)
     check('cursor hidden' in fits(s, p, cursor=True), 'the pointer shows over ' + prog)
     # Wherever the program takes its origin among these, every other lies within 2 pixels of it on each axis.
     for dx, dy in ((-2, 0), (0, 2), (-2, 2)):
@@ -81,9 +100,11 @@ def one_run(s, prog, kind):
         s.run('xrandr', '--output', 'DUMMY0', '--mode', '%dx%d' % s.monitors[1][:2], '--pos', '0x0', '--output',
               'DUMMY1', '--pos', '%dx%d' % s.monitors[0][2:])
         goes_on(s, p, 'the monitor turned on again')
-    if native:
+    if native and not user:
         policy = lambda: e2e.proc(p.pid, 'stat').rpartition(') ')[2].split()[38]  # field 41: 5 is SCHED_IDLE
         check(e2e.poll(lambda: policy() == '5', 2), '%s not back at SCHED_IDLE: policy %s' % (prog, policy()))
+    if user and s.monitors == e2e.LAYOUTS['one']:
+        steps_aside(s, p)
     ends(s, p, kind, 1)
 
 
@@ -98,12 +119,9 @@ def trace_violations(logs, display):
     return bad + ([] if any(c.startswith('connect(') and x.search(c) for c in calls) else ['no connection to X traced'])
 
 
-def native_only(s, prog, kind):
-    """Without the right to raise its priority it still ends under load; traced, it writes nothing and reaches
-    nothing but its X server, which going away ends it with 0 and one line (command_line.py: no display at all)."""
-    p = s.launch(prog, SETPRIV)
-    fits(s, p)
-    ends(s, p, kind, 10)
+def native_only(s, prog):
+    """Traced, it writes nothing and reaches nothing but its X server, which going away ends it with 0 and one line
+    (command_line.py: no display at all)."""
     g = e2e.Session('native', [(640, 480, 0, 0)], '%s/gone-%s' % (s.work, prog))
     try:
         p = g.launch(prog, ['strace', '-ff', '-qq', '--seccomp-bpf', '-o', g.work + '/trace', '-e',
@@ -138,13 +156,15 @@ def main():
     # Natively on two monitors, the presenter's other path: without shared memory the pixels go in the requests.
     s = e2e.Session(runner, e2e.LAYOUTS[layout], work, shm=not (runner == 'native' and layout == 'two'))
     try:
-        # Across the layouts each runner ends the programs with a button, the wheel, a key and a move.
+        # Across the layouts each runner ends the programs with a button, the wheel, a key and a move; natively
+        # also as a desktop's user runs them, with a key on two monitors and a click on one.
         kinds = {'one': ['button', 'wheel'], 'two': ['key', 'key' if runner == 'native' else 'move']}[layout]
         for prog, kind in zip(['tiles', 'quads'], kinds):
-            one_run(s, prog, kind)
+            one_run(s, prog, kind, user=runner == 'native' and layout == 'two')
         if layout == 'one' and runner == 'native':
-            for prog, kind in zip(['tiles', 'quads'], ['move', 'key']):
-                native_only(s, prog, kind)
+            for prog in ('tiles', 'quads'):
+                one_run(s, prog, 'button', user=True)
+                native_only(s, prog)
         if layout == 'one' and runner == 'wine':
             screen_savers(s)
     finally:

@@ -1,43 +1,56 @@
-// A pointer of the tests' own on the compositor's default seat (wlroots' virtual-pointer protocol), since a
-// headless seat has none. Reads one command a line and answers "ok" once the compositor has taken it:
+// A pointer and a keyboard of the tests' own on the compositor's default seat (wlroots' virtual-pointer and
+// virtual-keyboard protocols), since a headless seat has none, connected before any program starts. Reads one
+// command a line and answers "ok" once the compositor has taken it:
 //   move DX DY    relative motion          to X Y W H    absolute: X of W across the outputs' box
 //   click         the left button          wheel N       N notches of the wheel (negative: up)
+//   key           the A key, pressed and released
 //   inhibit       an idle inhibitor on a surface of its own (idle-inhibit-unstable-v1)
 //   release       that inhibitor gone
 // With -t it answers instead the monotonic clock's nanoseconds just before the request is flushed, and
 // once the compositor has answered the roundtrip that follows (so has passed the input on).
 #include <linux/input-event-codes.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "idle-inhibit-unstable-v1.h"
+#include "virtual-keyboard.h"
 #include "virtual-pointer.h"
 // The scanner's C, in this file so that it compiles as C++.
 #include "idle-inhibit-unstable-v1.c"
+#include "virtual-keyboard.c"
 #include "virtual-pointer.c"
 
 namespace {
 
 zwlr_virtual_pointer_manager_v1 *manager;
+zwp_virtual_keyboard_manager_v1 *keyboards;
+wl_seat *seat;
 wl_compositor *compositor;
-zwp_idle_inhibit_manager_v1 *inhibit_manager;
+zwp_idle_inhibit_manager_v1 *inhibitors;
 
 void Global(void *, wl_registry *registry, uint32_t name, const char *interface, uint32_t)
 {
-    auto bind = [&](const wl_interface *wanted) { return wl_registry_bind(registry, name, wanted, 1); };
     if (std::strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0)
-        manager = static_cast<zwlr_virtual_pointer_manager_v1 *>(bind(&zwlr_virtual_pointer_manager_v1_interface));
+        manager = static_cast<zwlr_virtual_pointer_manager_v1 *>(
+            wl_registry_bind(registry, name, &zwlr_virtual_pointer_manager_v1_interface, 1));
+    else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
+        keyboards = static_cast<zwp_virtual_keyboard_manager_v1 *>(
+            wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+    else if (std::strcmp(interface, wl_seat_interface.name) == 0 && seat == nullptr)
+        seat = static_cast<wl_seat *>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
     else if (std::strcmp(interface, wl_compositor_interface.name) == 0)
-        compositor = static_cast<wl_compositor *>(bind(&wl_compositor_interface));
+        compositor = static_cast<wl_compositor *>(wl_registry_bind(registry, name, &wl_compositor_interface, 1));
     else if (std::strcmp(interface, zwp_idle_inhibit_manager_v1_interface.name) == 0)
-        inhibit_manager =
-            static_cast<zwp_idle_inhibit_manager_v1 *>(bind(&zwp_idle_inhibit_manager_v1_interface));
+        inhibitors = static_cast<zwp_idle_inhibit_manager_v1 *>(
+            wl_registry_bind(registry, name, &zwp_idle_inhibit_manager_v1_interface, 1));
 }
-
-void GlobalRemove(void *, wl_registry *, uint32_t) {}
 
 long long Nanoseconds()
 {
@@ -50,6 +63,34 @@ uint32_t Now()
 {
     return uint32_t(Nanoseconds() / 1000000);
 }
+
+// A keyboard with the default layout: its keymap goes to the compositor first, as a real one's would.
+zwp_virtual_keyboard_v1 *MakeKeyboard()
+{
+    if (keyboards == nullptr || seat == nullptr)
+        return nullptr;
+    xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    xkb_rule_names names{};
+    xkb_keymap *keymap = context != nullptr ? xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS)
+                                            : nullptr;
+    char *text = keymap != nullptr ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
+    int fd = memfd_create("keymap", MFD_CLOEXEC);
+    size_t size = text != nullptr ? std::strlen(text) + 1 : 0;
+    zwp_virtual_keyboard_v1 *keyboard = nullptr;
+    if (text != nullptr && fd >= 0 && write(fd, text, size) == static_cast<ssize_t>(size)) {
+        keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboards, seat);
+        zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, static_cast<uint32_t>(size));
+    }
+    if (fd >= 0)
+        close(fd);
+    std::free(text);
+    xkb_keymap_unref(keymap);
+    xkb_context_unref(context);
+    return keyboard;
+}
+
+void GlobalRemove(void *, wl_registry *, uint32_t) {}
+
 
 }  // namespace
 
@@ -65,8 +106,17 @@ int main(int argc, char **argv)
     if (manager == nullptr)
         return std::fputs("virtual_pointer: the compositor offers no virtual pointer\n", stderr), 1;
     zwlr_virtual_pointer_v1 *p = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, nullptr);
+    zwp_virtual_keyboard_v1 *k = MakeKeyboard();
     wl_surface *surface = nullptr;
     zwp_idle_inhibitor_v1 *inhibitor = nullptr;
+    if (k != nullptr) {
+        // A headless seat offers its clients a keyboard only from that keyboard's first key on, and
+        // the key that brings it is lost to them: a bare Shift, before any program starts.
+        wl_display_roundtrip(display);
+        zwp_virtual_keyboard_v1_key(k, Now(), KEY_LEFTSHIFT, WL_KEYBOARD_KEY_STATE_PRESSED);
+        zwp_virtual_keyboard_v1_key(k, Now(), KEY_LEFTSHIFT, WL_KEYBOARD_KEY_STATE_RELEASED);
+        wl_display_roundtrip(display);
+    }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     char line[128];
     while (std::fgets(line, sizeof line, stdin) != nullptr) {
@@ -81,16 +131,19 @@ int main(int argc, char **argv)
             zwlr_virtual_pointer_v1_button(p, Now(), BTN_LEFT, WL_POINTER_BUTTON_STATE_PRESSED);
             zwlr_virtual_pointer_v1_frame(p);
             zwlr_virtual_pointer_v1_button(p, Now(), BTN_LEFT, WL_POINTER_BUTTON_STATE_RELEASED);
-        } else if (std::sscanf(line, "wheel %d", &n) == 1) {
-            zwlr_virtual_pointer_v1_axis_source(p, WL_POINTER_AXIS_SOURCE_WHEEL);
-            zwlr_virtual_pointer_v1_axis_discrete(p, Now(), WL_POINTER_AXIS_VERTICAL_SCROLL, wl_fixed_from_int(15 * n), n);
-        } else if (std::strcmp(line, "inhibit\n") == 0 && inhibit_manager != nullptr && inhibitor == nullptr) {
+        } else if (std::strcmp(line, "key\n") == 0 && k != nullptr) {
+            zwp_virtual_keyboard_v1_key(k, Now(), KEY_A, WL_KEYBOARD_KEY_STATE_PRESSED);
+            zwp_virtual_keyboard_v1_key(k, Now(), KEY_A, WL_KEYBOARD_KEY_STATE_RELEASED);
+        } else if (std::strcmp(line, "inhibit\n") == 0 && inhibitors != nullptr && inhibitor == nullptr) {
             surface = wl_compositor_create_surface(compositor);
-            inhibitor = zwp_idle_inhibit_manager_v1_create_inhibitor(inhibit_manager, surface);
+            inhibitor = zwp_idle_inhibit_manager_v1_create_inhibitor(inhibitors, surface);
         } else if (std::strcmp(line, "release\n") == 0 && inhibitor != nullptr) {
             zwp_idle_inhibitor_v1_destroy(inhibitor);
             wl_surface_destroy(surface);
             inhibitor = nullptr;
+        } else if (std::sscanf(line, "wheel %d", &n) == 1) {
+            zwlr_virtual_pointer_v1_axis_source(p, WL_POINTER_AXIS_SOURCE_WHEEL);
+            zwlr_virtual_pointer_v1_axis_discrete(p, Now(), WL_POINTER_AXIS_VERTICAL_SCROLL, wl_fixed_from_int(15 * n), n);
         } else {
             std::fprintf(stderr, "virtual_pointer: what is %s", line);
             return 2;

@@ -7,27 +7,14 @@ import json, os, pwd, re, signal, subprocess, sys
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e
 
-USER = 'tovix-test'
 # Outputs: name, W, H, X, Y and scale; the primary, at the origin, first, as Windows enumerates monitors.
 TWO = [('HEADLESS-1', 1280, 720, 0, 0, 1), ('HEADLESS-2', 800, 600, 1280, 0, 1)]
 
 
-def account():
-    """Whom the compositor runs as: the suite's own user, made here when we are root, else ourselves."""
-    if os.getuid() != 0:
-        return os.getuid(), os.getgid()
-    try:
-        pw = pwd.getpwnam(USER)
-    except KeyError:  # another suite may make it at the same moment
-        subprocess.run(['useradd', '--system', '--no-create-home', '--shell', '/usr/sbin/nologin', USER])
-        pw = pwd.getpwnam(USER)
-    return pw.pw_uid, pw.pw_gid
-
-
 class Compositor(e2e.Session):
-    """A compositor as the user, in XDG_RUNTIME_DIR WORK/run. Nothing is pinned or real-time: a compositor shows
-    whole buffers, and one that ran before the programs on their processor, as e2e.Session's X server does,
-    would hold their input back while it composites."""
+    """A compositor as the suite's user, in an XDG_RUNTIME_DIR of its own under /tmp. Nothing is pinned or
+    real-time: a compositor shows whole buffers, and one that ran before the programs on their processor, as
+    e2e.Session's X server does, would hold their input back while it composites."""
 
     def __init__(self, work, outputs, argv, env, config=''):
         self.runner, self.work, self.children, self.guard, self.count_only = 'native', work, [], None, False
@@ -35,19 +22,13 @@ class Compositor(e2e.Session):
         e2e.fresh(work)
         with open(work + '/config', 'w') as f:
             f.write(config)
-        self.uid, self.gid = account()
-        self.runtime = work + '/run'
-        os.mkdir(self.runtime, 0o700)
+        self.uid, self.gid = e2e.account()
+        self.runtime = e2e.short_dir('run')
         os.chown(self.runtime, self.uid, self.gid)
-
-        def become():  # what setpriv would do, before PR_SET_PDEATHSIG, which a change of user clears
-            if os.getuid() == 0:
-                os.setgroups([])
-                os.setgid(self.gid)
-                os.setuid(self.uid)
         self.env = {'PATH': os.environ['PATH'], 'HOME': self.runtime, 'XDG_RUNTIME_DIR': self.runtime, **env}
         with open(work + '/compositor.log', 'w') as log:
-            self.x = e2e.spawn(argv, before=become, env=self.env, cwd=self.runtime, stdout=log, stderr=log)
+            self.x = e2e.spawn(argv, before=e2e.become(self.uid, self.gid), env=self.env, cwd=self.runtime,
+                               stdout=log, stderr=log)
         socket = lambda: [n for n in os.listdir(self.runtime) if re.fullmatch(r'wayland-\d+', n)]
         if not e2e.poll(lambda: socket() or self.x.poll() is not None, 10) or self.x.poll() is not None:
             raise RuntimeError('no compositor; see %s/compositor.log' % work)

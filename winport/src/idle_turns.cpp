@@ -12,9 +12,13 @@ namespace winport::detail {
 
 namespace {
 
-// How often a drawing thread looks at the load: the coarse clock's tick (a few ms), so that a look
-// costs nothing beside a tile that takes half a microsecond.
+// How often a drawing thread looks at the load: at most once a tick of the coarse clock (a few ms),
+// so that a look costs nothing beside a tile that takes half a microsecond.
 constexpr long long kLookNanoseconds = 1000000;
+// Kept aside this long, the thread takes one turn, as Windows now and then lets a starved thread
+// run: on a machine kept busy for good (a build farm, volunteer computing at the lowest priority)
+// the picture moves on slowly rather than freezing, at a cost the busy work never notices.
+constexpr long long kTurnNanoseconds = 1000000000;
 
 long long CoarseNow()
 {
@@ -76,10 +80,12 @@ void StepAsideWhileBusy()
     if (now < nextLook)
         return;
     // Input ends the wait at once, and what it brings is handled before the next look.
-    while (!InputQueued() && MachineBusy())
+    bool busy = false;
+    while ((busy = !InputQueued() && MachineBusy()) && CoarseNow() - now < kTurnNanoseconds)
         if (!port.host->WaitForInput())
             break;
-    nextLook = CoarseNow() + kLookNanoseconds;
+    // A turn is one retrieval: the next one looks again.
+    nextLook = busy ? 0 : CoarseNow() + kLookNanoseconds;
 }
 
 }  // namespace winport::detail

@@ -41,6 +41,7 @@ public:
     void AddDamage(const RECT &rect);
     // A buffer that is free to write, made if need be; null while all are held or none can be made.
     ShmBuffer *Free();
+    wl_shm *Shm() const { return shm_; }
 
 private:
     static const wl_buffer_listener kListener;

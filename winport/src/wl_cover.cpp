@@ -1,5 +1,8 @@
 #include "wl_cover.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
 
 namespace winport::detail {
@@ -49,6 +52,8 @@ WlCover::WlCover(const WlShell &shell, WlOutput &output)
     wl_region_add(opaque, 0, 0, INT32_MAX, INT32_MAX);
     wl_surface_set_opaque_region(surface_, opaque);
     wl_region_destroy(opaque);
+    if (shell.viewporter != nullptr)
+        viewport_ = wp_viewporter_get_viewport(shell.viewporter, surface_);
     if (shell.layers != nullptr) {
         layer_ = zwlr_layer_shell_v1_get_layer_surface(shell.layers, surface_, output.Output(),
                                                        ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "tovix");
@@ -77,6 +82,10 @@ WlCover::~WlCover()
 {
     if (frame_ != nullptr)
         wl_callback_destroy(frame_);
+    if (viewport_ != nullptr)
+        wp_viewport_destroy(viewport_);
+    if (blank_ != nullptr)
+        wl_buffer_destroy(blank_);
     if (layer_ != nullptr)
         zwlr_layer_surface_v1_destroy(layer_);
     if (toplevel_ != nullptr)
@@ -106,6 +115,37 @@ void WlCover::Configured(int32_t width, int32_t height)
             wl_surface_set_buffer_scale(surface_, scale_);
     }
     configured_ = true;
+}
+
+bool WlCover::Blank()
+{
+    if (viewport_ == nullptr || !configured_ || closed_ || blank_ != nullptr)
+        return false;
+    // As many pixels a side as the buffer scale, which a buffer's size must be a multiple of.
+    const int side = scale_;
+    const size_t bytes = static_cast<size_t>(side) * static_cast<size_t>(side) * 4;
+    int fd = memfd_create("tovix-blank", MFD_CLOEXEC);
+    if (fd < 0)
+        return false;
+    void *memory = ftruncate(fd, static_cast<off_t>(bytes)) == 0
+                       ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+                       : MAP_FAILED;
+    if (memory == MAP_FAILED) {
+        close(fd);
+        return false;
+    }
+    for (size_t i = 0; i < bytes / 4; ++i)
+        static_cast<uint32_t *>(memory)[i] = 0xFF000000u;
+    munmap(memory, bytes);
+    wl_shm_pool *pool = wl_shm_create_pool(buffers_.Shm(), fd, static_cast<int32_t>(bytes));
+    blank_ = wl_shm_pool_create_buffer(pool, 0, side, side, side * 4, WL_SHM_FORMAT_XRGB8888);
+    wl_shm_pool_destroy(pool);
+    close(fd);
+    wl_surface_attach(surface_, blank_, 0, 0);
+    wp_viewport_set_destination(viewport_, width_ / scale_, height_ / scale_);
+    wl_surface_damage(surface_, 0, 0, INT32_MAX, INT32_MAX);
+    wl_surface_commit(surface_);
+    return true;
 }
 
 void WlCover::AddDamage(const RECT &rect, POINT origin)
@@ -146,6 +186,8 @@ void WlCover::Present(const Surface &framebuffer, POINT origin)
     }
     buffer->stale.Clear();
     wl_surface_attach(surface_, buffer->buffer, 0, 0);
+    if (blank_ != nullptr)  // the buffer's own size again, from this commit on
+        wp_viewport_set_destination(viewport_, -1, -1);
     for (const RECT &r : fresh_.Rects()) {
         if (damagesBuffer_) {
             wl_surface_damage_buffer(surface_, r.left, r.top, r.right - r.left, r.bottom - r.top);

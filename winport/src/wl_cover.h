@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "port.h"
+#include "viewporter.h"
 #include "wl_buffers.h"
 #include "wl_outputs.h"
 #include "wlr-layer-shell-unstable-v1.h"
@@ -22,6 +23,7 @@ struct WlShell {
     wl_shm *shm = nullptr;
     zwlr_layer_shell_v1 *layers = nullptr;  // null: xdg-shell
     xdg_wm_base *windows = nullptr;
+    wp_viewporter *viewporter = nullptr;  // null: no black cover before the first picture
 };
 
 class WlCover {
@@ -36,10 +38,15 @@ public:
     // The compositor closed the surface (a layer surface whose output went), or a user asked the
     // toplevel to close.
     bool Closed() const { return closed_; }
+    // The compositor has said what size to take (or closed the surface): a buffer can go.
+    bool Settled() const { return configured_ || closed_; }
     bool TakeCloseRequest() { return std::exchange(closeRequested_, false); }
 
     // Framebuffer pixels changed, in framebuffer coordinates; `origin` is the output's top-left there.
     void AddDamage(const RECT &rect, POINT origin);
+    // Covers the output with black at once, from a buffer of a pixel or so stretched over it: a
+    // buffer of the output's size takes tens of ms to make. False where it cannot, or not yet.
+    bool Blank();
     // Shows what changed since the last commit, when the compositor wants a frame and a buffer is free.
     void Present(const Surface &framebuffer, POINT origin);
 
@@ -58,6 +65,8 @@ private:
     xdg_surface *xdgSurface_ = nullptr;
     xdg_toplevel *toplevel_ = nullptr;
     wl_callback *frame_ = nullptr;
+    wp_viewport *viewport_ = nullptr;
+    wl_buffer *blank_ = nullptr;  // stretched over the output until the first picture
     ShmBuffers buffers_;
     bool configured_ = false;
     bool closed_ = false;

@@ -18,6 +18,9 @@ namespace {
 
 // Input is looked at this often at most while the program draws.
 constexpr std::chrono::milliseconds kPumpInterval{1};
+// A compositor answers a new surface's first commit with its size at once; one that takes longer
+// gets its buffer later, from the message loop.
+constexpr int kCoverRoundtrips = 4;
 
 }  // namespace
 
@@ -87,6 +90,8 @@ void WaylandHost::Global(uint32_t name, const char *interface, uint32_t version)
         shell_.windows = static_cast<xdg_wm_base *>(
             wl_registry_bind(registry_, name, &xdg_wm_base_interface, std::min<uint32_t>(version, 3)));
         xdg_wm_base_add_listener(shell_.windows, &kWmBaseListener, this);
+    } else if (which == wp_viewporter_interface.name) {
+        shell_.viewporter = static_cast<wp_viewporter *>(wl_registry_bind(registry_, name, &wp_viewporter_interface, 1));
     } else if (which == zxdg_output_manager_v1_interface.name) {
         outputManager_ = static_cast<zxdg_output_manager_v1 *>(
             wl_registry_bind(registry_, name, &zxdg_output_manager_v1_interface, std::min<uint32_t>(version, 3)));
@@ -182,12 +187,29 @@ void WaylandHost::OpenCovers()
     for (auto &output : outputs_)
         Cover(*output);
     coversOpen_ = true;
+    // Configured and shown before ShowWindow returns, while the program still runs at its own
+    // priority: until a surface has a buffer the compositor neither shows it nor gives it the
+    // keyboard, and at idle priority on a busy machine that would wait for seconds.
+    for (int i = 0; i < kCoverRoundtrips && !AllCoversSettled(); ++i)
+        if (wl_display_roundtrip(display_) < 0)
+            ConnectionLost();
     DamageWholeFramebuffer();
-    Present();
+    // The picture itself follows from the message loop, where its buffers are made.
+    bool allBlank = true;
+    for (auto &cover : covers_)
+        allBlank = cover->Blank() && allBlank;
+    if (!allBlank)
+        Present();
+    wl_display_flush(display_);
     // Input and the compositor's other events share the connection: only input lifts the GUI thread.
     peek_ = std::make_unique<WlInputPeek>(wl_display_get_fd(display_));
     TellInputObjects();
     inputWatch_.Start(peek_.get());
+}
+
+bool WaylandHost::AllCoversSettled() const
+{
+    return std::all_of(covers_.begin(), covers_.end(), [](const std::unique_ptr<WlCover> &c) { return c->Settled(); });
 }
 
 void WaylandHost::TellInputObjects()

@@ -41,6 +41,7 @@ private:
     bool LayOut(bool first);
     void Cover(WlOutput &output);
     void OpenCovers();
+    bool AllCoversSettled() const;
     void CloseCovers();
     // Reads what the compositor sent, waiting up to `timeoutMs`, and handles it; ends the program
     // when the connection is gone.
