@@ -4,7 +4,7 @@ idle period starts it again; waiting, it never wakes; SIGTERM ends both with 0. 
 is one line and no retry until the next idle period, which an idle inhibitor holds back where the compositor
 takes the tests' own (sway); the compositor going away ends tovix-idle with 0 and one line. The first
 failure ends the run.
-   python3 idle_suite.py sway WORK_DIR"""
+   python3 idle_suite.py COMPOSITOR WORK_DIR     COMPOSITOR: a class of wayland.py, in lower case (sway)"""
 import os, re, signal, sys, time
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e, wayland
@@ -13,7 +13,6 @@ from suite import check
 AFTER = 2
 EARLY = 0.2  # how much sooner a compositor's idle timer may fire: Qt's coarse timers (KWin's) take 5%
 LATE = 10  # the bound on every wait for a start or an end, however busy the machine
-COMPOSITORS = {'sway': wayland.Sway}
 
 
 def now():
@@ -90,7 +89,7 @@ def click_away(s, pid):
 
 
 def main(compositor, work):
-    s = COMPOSITORS[compositor](work)
+    s = getattr(wayland, compositor.capitalize())(work)
     try:
         nudge(s)  # GNOME's counts from the last input, however long before tovix-idle began
         idle = Idle(s, 'idle')
@@ -109,13 +108,12 @@ def main(compositor, work):
             s.move('inhibit')
         idle = Idle(s, 'gone', [work + '/none'])
         if inhibits:
-            time.sleep(AFTER + 1.5)
+            time.sleep(AFTER + 1)
             check(idle.said() == '', 'tovix-idle tried a program under an idle inhibitor:\n' + idle.said())
             s.move('release')
         missing = 'tovix-idle: cannot start %s/none: No such file or directory\n' % work
         check(e2e.poll(idle.said, AFTER + LATE) == missing,
               'tovix-idle said%s:\n%s' % (' once the inhibitor went' * inhibits, idle.said()))
-        time.sleep(0.5)  # a retry would be said by now
         os.killpg(s.x.pid, signal.SIGKILL)
         idle.ends(None, 'the compositor going away', 2)
     finally:
