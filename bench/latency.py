@@ -2,7 +2,8 @@
 """How long a user waits on the programs, as distributions over many tries, on an idle machine and under full load
 (a CPU-bound process at normal priority on every core): from the input that ends a program to its end, and from
 its start to the cover on every monitor.
-   latency.py [--tries N] [--idle-tries N] [--cover-tries N] [--programs tiles,quads] [--parts exit,cover] WORK_DIR
+   latency.py [--tries N] [--idle-tries N] [--cover-tries N] [--programs tiles,quads] [--parts exit,cover]
+              [--rows WHO:ON:INPUT,...] WORK_DIR
 Who runs a program: "user", as a desktop does: an ordinary user with a desktop's default limits (no right to raise
 a priority), in a session of its own, the load in another; "root", in the load's session, with the right to every
 priority. Exit rows per program: the user on x11 (a key), in a daemon's window (SIGTERM) and on wayland (a key, a
@@ -282,6 +283,7 @@ def main():
     a.add_argument('--cover-tries', type=int, default=20)
     a.add_argument('--programs', default='tiles,quads')
     a.add_argument('--parts', default='exit,cover')
+    a.add_argument('--rows', default=','.join(':'.join(r) for r in EXIT_ROWS), help='exit rows, WHO:ON:INPUT')
     a.add_argument('work')
     opts = a.parse_args()
     os.makedirs(opts.work, exist_ok=True)
@@ -304,7 +306,7 @@ def main():
                         report(cover_row(on(presenter), prog, presenter, opts.cover_tries, load))
         if 'exit' in opts.parts:
             print(EXIT_HEADER, flush=True)
-            for who, presenter, ending in EXIT_ROWS:
+            for who, presenter, ending in (r.split(':') for r in opts.rows.split(',')):
                 for prog in opts.programs.split(','):
                     for load, tries in ((False, opts.idle_tries if who == 'user' else 0), (True, opts.tries)):
                         if tries > 0:
