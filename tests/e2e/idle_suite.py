@@ -2,10 +2,10 @@
 --after 2 s without input: not before, counted again from an input; a click ends the program and the next
 idle period starts it again; waiting, it never wakes; SIGTERM ends both with 0. A program that is not there
 is one line and no retry until the next idle period, which an idle inhibitor holds back where the compositor
-takes the tests' own (sway); the compositor going away ends tovix-idle with 0 and one line. The first
-failure ends the run.
+takes the tests' own (sway); the compositor going away ends tovix-idle with 0 and one line. A compositor
+that tells no idle time (weston) is one line and exit code 1. The first failure ends the run.
    python3 idle_suite.py COMPOSITOR WORK_DIR     COMPOSITOR: a class of wayland.py, in lower case (sway)"""
-import os, re, signal, sys, time
+import os, re, signal, subprocess, sys, time
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e, wayland
 from suite import check
@@ -20,6 +20,11 @@ def now():
     return time.clock_gettime(time.CLOCK_BOOTTIME)
 
 
+def session(s):
+    """What a client of s sees: its compositor, and its session bus if it has one, never the suite's own."""
+    return {k: v for k, v in s.client_env().items() if k != 'DBUS_SESSION_BUS_ADDRESS' or k in s.env}
+
+
 def stat(pid):
     return e2e.proc(pid, 'stat').rpartition(') ')[2].split()
 
@@ -32,7 +37,7 @@ class Idle:
         self.log = '%s/%s.log' % (s.work, name)
         program = program or ['env', 'ASAN_OPTIONS=detect_leaks=0', os.environ['TOVIX_TILES']]
         with open(self.log, 'w') as out:
-            self.p = e2e.spawn([os.environ['TOVIX_IDLE'], '--after', str(AFTER)] + program, env=s.client_env(),
+            self.p = e2e.spawn([os.environ['TOVIX_IDLE'], '--after', str(AFTER)] + program, env=session(s),
                                stdout=out, stderr=out)
 
     def program(self):
@@ -88,9 +93,17 @@ def click_away(s, pid):
     check(False, 'clicks for %d s did not end the program' % LATE)
 
 
+def refused(s):
+    r = subprocess.run([os.environ['TOVIX_IDLE'], 'true'], env=session(s), capture_output=True, text=True, timeout=LATE)
+    check(r.returncode == 1 and r.stderr.count('\n') == 1 and 'tells no idle time' in r.stderr,
+          'tovix-idle on a compositor without idle time: exit %d, said:\n%s' % (r.returncode, r.stderr))
+
+
 def main(compositor, work):
     s = getattr(wayland, compositor.capitalize())(work)
     try:
+        if compositor == 'weston':
+            return refused(s)
         nudge(s)  # GNOME's counts from the last input, however long before tovix-idle began
         idle = Idle(s, 'idle')
         time.sleep(1)
