@@ -15,16 +15,18 @@ An exit try starts the program on a quiet machine, waits until its picture moves
 waits a random 50 to 500 ms, then ends it. The time runs from the moment bench/inject (on Wayland the tests' virtual
 pointer and keyboard with -t), a client connected long before, flushes the input's request to the display server
 (or from the moment SIGTERM is sent) to the moment this process reaps the program, waiting on a pidfd. A cover try
-starts the load first, then the program, and looks at one pixel amid every monitor until none shows what was
-there before (X: a white root; sway: its grey ground), a look every millisecond on X and every capture on sway
-(grim, about 20 ms); the time runs from the program's exec to the look that saw it covered.
+starts the load first, then the program; the time runs from the program's exec to the first look, one a
+millisecond, that finds a pixel amid every monitor no longer white (X's root); on sway to the moment a window of
+bench/focus_probe's loses the keyboard to the cover, which is then seen on every output (captures by grim, each of
+which keeps sway busy for tens of ms, so that they cannot time it).
 The measuring processes and the display server run ahead of the load, at real-time priority: their own turns are not
 what is measured. "server" is the display server's part of an exit: from the flush until it has answered the next
 request (so has delivered the input).
 Prints one line per row, each exit try over the target after it with "host": the processor time the hypervisor gave
 to other machines meanwhile, summed over the processors (a stall of the whole machine shows there, not as the
-program's). Writes one JSON line per row, every time included, to WORK_DIR/rows.json. Needs TOVIX_TILES, TOVIX_QUADS
-(optimised builds), TOVIX_INJECT and TOVIX_POINTER."""
+program's). Writes one JSON line per row, every time included, to WORK_DIR/rows.json, and each row under load against
+its target to WORK_DIR/targets.txt. Needs TOVIX_TILES, TOVIX_QUADS (optimised builds), TOVIX_INJECT, TOVIX_POINTER
+and TOVIX_FOCUS_PROBE."""
 import argparse, ctypes, json, math, os, random, select, signal, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
 sys.dont_write_bytecode = True  # no cache files in the source tree
@@ -185,19 +187,47 @@ def exit_try(s, prog, who, presenter, ending, load):
     return (at - sent) / 1e6, server, stolen
 
 
+class FocusProbe:
+    """bench/focus_probe: a window on sway that says when a cover takes the keyboard from it."""
+
+    def __init__(self, s):
+        self.p = e2e.spawn([os.environ['TOVIX_FOCUS_PROBE']], stdout=subprocess.PIPE, text=True, env=s.client_env())
+        ahead_of_load(self.p.pid, 2)
+        self.focused = False
+
+    def wait(self, event, limit):
+        """The monotonic ns at which event ("enter" or "leave") came, at once if it is the last that came; None
+        after limit seconds."""
+        end = time.monotonic() + limit
+        while (self.focused != (event == 'enter')) and select.select([self.p.stdout], [], [],
+                                                                      max(0, end - time.monotonic()))[0]:
+            what, at = self.p.stdout.readline().split()
+            self.focused, self.at = what == 'enter', int(at)
+        return self.at if self.focused == (event == 'enter') else None
+
+    def close(self):
+        stop(self.p)
+
+
 def cover_try(s, prog, presenter, load):
-    """ms from the user's prog's start to its cover on every monitor, None if it never came."""
+    """ms from the user's prog's start to its cover on every monitor, None if it never came. On X the first look
+    at the monitors that finds them covered; on sway the moment the cover took the keyboard, then the picture seen
+    on every output."""
+    if presenter == 'wayland' and s.probe.wait('enter', 5) is None:
+        raise RuntimeError('the focus probe never got the keyboard; see %s' % s.work)
     busy = e2e.busy_jobs([[sys.executable, '-c', 'while True: pass']] * (os.cpu_count() if load else 0))
     p, looks = None, []
 
     def look():
-        looks.append(time.monotonic())
+        looks.append(time.monotonic_ns())
         return covered(s)
     try:
         p = launch(s, prog, 'user', presenter)
         ahead_of_load(0, 2)  # after the start: the program would inherit it
-        up = e2e.poll(look, 10, 0.001)
-        return (looks[-1] - p.when) * 1000 if up else None
+        if presenter == 'wayland':
+            up = s.probe.wait('leave', 10)
+            return (up - p.when_ns) / 1e6 if up is not None and e2e.poll(lambda: covered(s), 5) else None
+        return (looks[-1] - p.when_ns) / 1e6 if e2e.poll(look, 10, 0.001) else None
     finally:
         ahead_of_load(0, 0)
         stop(*busy, *[p] * (p is not None))
@@ -268,6 +298,7 @@ def session(presenter, work):
         s = wayland.Sway(work + '/sway', OUTPUTS)
         s.inject = Injector([os.environ['TOVIX_POINTER'], '-t'], s.client_env())
         s.inject.ask('to %d %d %d %d' % (SIZE[0] // 2, SIZE[1] // 2, sum(o[1] for o in OUTPUTS), SIZE[1]))
+        s.probe = FocusProbe(s)
     else:
         s = e2e.Session('native', [SIZE], work + '/x11', pin=False)
         s.inject = Injector([os.environ['TOVIX_INJECT']], dict(os.environ, DISPLAY=s.display))
@@ -314,6 +345,8 @@ def main():
     finally:
         for s in sessions.values():
             s.inject.close()
+            if hasattr(s, 'probe'):
+                s.probe.close()
             s.close()
         with open(os.path.join(opts.work, 'rows.json'), 'w') as f:
             f.writelines(json.dumps(r, separators=(',', ':')) + '\n' for r in results)

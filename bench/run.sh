@@ -21,11 +21,12 @@ mkdir -p "$work"
 bash scripts/setup.sh
 jobs=$(nproc)
 cmake --preset native-release >/dev/null
-cmake --build --preset native-release -j "$jobs" --target tovixtiles tovixquads inject burner tovix_judge \
-    tovix_virtual_pointer >/dev/null
+cmake --build --preset native-release -j "$jobs" --target tovixtiles tovixquads inject burner focus_probe \
+    tovix_judge tovix_virtual_pointer >/dev/null
 bin="$root/build/native-release"
 export TOVIX_TILES="$bin/tiles/tovixtiles" TOVIX_QUADS="$bin/quads/tovixquads" TOVIX_INJECT="$bin/bench/inject"
 export TOVIX_POINTER="$bin/tests/e2e/tovix_virtual_pointer" TOVIX_BURNER="$bin/bench/burner"
+export TOVIX_FOCUS_PROBE="$bin/bench/focus_probe"
 
 # From the ending input to the program's end, and from its start to the cover, as distributions per
 # program, presenter and who runs it, under full load and idle.

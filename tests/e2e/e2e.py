@@ -246,7 +246,8 @@ class Session:
         log = '%s/%s-%d.log' % (self.work, prog, len(self.children))
         with open(log, 'w') as out:
             p = spawn(argv, become(*account()) if user else lambda: None, user, env=env, stdout=out, stderr=out)
-        p.prog, p.exe, p.log, p.count, p.when = prog, exe[0], log, 0, time.monotonic()
+        p.prog, p.exe, p.log, p.count, p.when_ns = prog, exe[0], log, 0, time.monotonic_ns()
+        p.when = p.when_ns / 1e9
         self.children.append(p)
         return p
 
