@@ -19,8 +19,10 @@ packages=(
     procps gnuplot-nox strace python3 clang libclang-rt-14-dev libbenchmark-dev
     # Packages, and the screen-saver daemons that run the programs.
     dpkg-dev lintian icoutils unzip xscreensaver xsecurelock
-    # Wayland compositors for the tests, headless, and their capture and input tools.
-    sway xwayland weston grim wtype
+    # Wayland compositors for the tests, headless, and their capture and input tools; GNOME's and KDE's with a
+    # session bus of their own, reached through sd-bus and gdbus, and KWin's fake-input protocol.
+    sway xwayland grim
+    mutter gnome-shell kwin-wayland dbus-daemon libsystemd-dev libglib2.0-bin plasma-wayland-protocols
 )
 
 missing=()

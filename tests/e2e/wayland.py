@@ -1,20 +1,30 @@
 """Wayland compositors of our own, headless, for the programs of e2e.py: sway 1.7 (wlroots on pixman, outputs
-placed by its config, Xwayland on), run as a user of the suite's own since sway refuses root, and weston 10.
-The judge reads captures by grim (weston-screenshooter on weston); keys come from wtype, the pointer from
-tovix_virtual_pointer (TOVIX_POINTER). What this starts dies with it.
+placed by its config, Xwayland on), run as a user of the suite's own since sway refuses root; GNOME's (mutter
+43, and gnome-shell 43 on it) and KDE's (KWin 5.27), each with a session bus of its own. The judge reads captures
+by grim on sway, else the compositor's own screenshots; the pointer and keys come from tovix_virtual_pointer
+(TOVIX_POINTER). What this starts dies with it.
    python3 wayland.py shell    sway with two outputs until Ctrl-C, with what a program run by hand needs"""
-import json, os, pwd, re, signal, subprocess, sys
+import json, os, pwd, re, shutil, signal, subprocess, sys
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e
 
 # Outputs: name, W, H, X, Y and scale; the primary, at the origin, first, as Windows enumerates monitors.
 TWO = [('HEADLESS-1', 1280, 720, 0, 0, 1), ('HEADLESS-2', 800, 600, 1280, 0, 1)]
+# Where mutter puts its virtual monitors, in order, and KWin its virtual outputs, which take one size.
+GNOME = [('Meta-0', 1280, 720, 0, 0, 1), ('Meta-1', 800, 600, 1280, 0, 1)]
+KDE = [('Virtual-0', 1280, 720, 0, 0, 1), ('Virtual-1', 1280, 720, 1280, 0, 1)]
+KEYS = {'a': 30, 'shift': 42, 'escape': 1, 'alt': 56, 'f4': 62}  # evdev codes
+# A desktop's session bus, in its runtime directory, open to the suite whoever it runs as.
+BUS = ('<busconfig><listen>unix:runtime=yes</listen><auth>EXTERNAL</auth><policy context="default"><allow user="*"/>'
+       '<allow own="*"/><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>')
 
 
 class Compositor(e2e.Session):
     """A compositor as the suite's user, in an XDG_RUNTIME_DIR of its own under /tmp. Nothing is pinned or
     real-time: a compositor shows whole buffers, and one that ran before the programs on their processor, as
     e2e.Session's X server does, would hold their input back while it composites."""
+    tool = ('TOVIX_POINTER',)  # the input tool's variable, and its arguments
+    screenshots = True
 
     def __init__(self, work, outputs, argv, env, config=''):
         self.runner, self.work, self.children, self.guard, self.count_only = 'native', work, [], None, False
@@ -51,19 +61,34 @@ class Compositor(e2e.Session):
         assert not left, 'the compositor left processes behind: %s' % left
 
     def move(self, *command):
-        """A command to our virtual pointer ("move 3 0", "click", "wheel 1", "to X Y W H"), taken once it returns."""
+        """A command to our input tool ("move 3 0", "click", "wheel 1", "to X Y W H", "key 30"), taken once it
+        returns."""
         if self.pointer is None:
-            self.pointer = e2e.spawn([os.environ['TOVIX_POINTER']], env=self.client_env(), stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, text=True)
+            self.pointer = e2e.spawn([os.environ[self.tool[0]], *self.tool[1:]], env=self.client_env(),
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, **self.as_user())
             self.children.append(self.pointer)
         self.pointer.stdin.write(' '.join(map(str, command)) + '\n')
         self.pointer.stdin.flush()
         if self.pointer.stdout.readline() != 'ok\n':
             raise RuntimeError('the virtual pointer failed at %s' % (command,))
 
-    def type(self, *keys):
-        """Keys by wtype, in one run that waits first: the first key of a new virtual keyboard can be lost."""
-        self.run('wtype', '-s', 300, *keys)
+    def as_user(self):
+        """What runs a client as the compositor's user, as a desktop's own clients run: KWin offers its fake input
+        only to a client whose program it can read."""
+        return dict(user=self.uid, group=self.gid, extra_groups=[]) if os.getuid() == 0 else {}
+
+    def point(self, x, y):
+        """The pointer to (x, y) of the compositor's layout of its first outputs."""
+        self.move('to', x, y, max(o[3] + o[1] // o[5] for o in self.outputs),
+                  max(o[4] + o[2] // o[5] for o in self.outputs))
+
+    def key(self, *names):
+        """Keys of KEYS pressed in turn, released in reverse."""
+        self.move('key', *(KEYS[n] for n in names))
+
+    def kill(self):
+        """The compositor dies at once, as in a crash."""
+        os.kill(self.x.pid, signal.SIGKILL)
 
 
 class Sway(Compositor):
@@ -84,8 +109,7 @@ class Sway(Compositor):
         self.display = xwayland()[0]
         # Xwayland lets in its own user alone; the suite's clients may be root.
         grant = lambda: subprocess.run(['xhost', '+si:localuser:' + pwd.getpwuid(os.getuid()).pw_name],
-                                       user=self.uid, group=self.gid, extra_groups=[], env=self.client_env(),
-                                       capture_output=True).returncode == 0
+                                       env=self.client_env(), capture_output=True, **self.as_user()).returncode == 0
         if not e2e.poll(grant, 10, 0.1):
             raise RuntimeError('Xwayland refuses us; see %s/compositor.log' % work)
         want = sorted((n, x, y, w // k, h // k) for n, w, h, x, y, k in outputs)
@@ -105,18 +129,82 @@ class Sway(Compositor):
         return ['-p', '; '.join('grim -t ppm -o %s -' % n for n in names)]
 
 
-class Weston(Compositor):
-    """weston with one output, the desktop shell and its screenshooter."""
+class Desktop(Compositor):
+    """GNOME's or KDE's compositor as a desktop session runs it, under dbus-run-session on a bus of its own, which
+    also serves as its system bus (gnome-shell wants one, where it finds no logind). Its screenshots (shots:
+    gnome, kwin; mutter takes none) show the pointer too, so a picture that fits has it hidden."""
 
-    def __init__(self, work, size=(1024, 768)):
-        super().__init__(work, [('headless', *size, 0, 0, 1)],
-                         ['weston', '--backend=headless-backend.so', '--use-pixman', '--width=%d' % size[0],
-                          '--height=%d' % size[1], '--idle-time=0', '--debug'], {})
+    def __init__(self, work, outputs, argv, env, shots):
+        self.shots, self.screenshots, self.name = shots, shots is not None, os.path.basename(argv[0])
+        super().__init__(work, outputs, ['dbus-run-session', '--config-file=%s/config' % work, '--', 'sh', '-c',
+                                         'DBUS_SYSTEM_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS exec "$@"', '-'] + argv,
+                         env, BUS)
+        self.env['DBUS_SESSION_BUS_ADDRESS'] = 'unix:path=%s/bus' % self.runtime
+
+    def core(self):
+        """The compositor's own process, beneath dbus-run-session, which ends with it."""
+        return ([p for p in self.ours() if e2e.proc(p, 'comm') == self.name + '\n'] + [None])[0]
+
+    def kill(self):
+        """The compositor dies at once, as in a crash."""
+        os.kill(self.core(), signal.SIGKILL)
+
+    def close(self):
+        if self.core():
+            os.kill(self.core(), signal.SIGTERM)
+        e2e.poll(lambda: self.x.poll() is not None, 10)
+        super().close()
+
+    def bus(self, *argv):
+        return subprocess.run(['gdbus', 'call', '-e'] + list(argv), env=self.client_env(), capture_output=True,
+                              text=True).stdout
 
     def capture_args(self, monitors, cursor):
-        shots = self.work + '/shots'
-        os.makedirs(shots, exist_ok=True)
-        return ['-p', 'cd %s && rm -f *.png && weston-screenshooter && convert *.png ppm:-' % shots]
+        """The compositor's screenshot of the desktop, cut into the monitors. gnome-shell writes a PNG; KWin writes
+        the pixels, 32-bit words 0xAARRGGBB little-endian, into the file it is handed."""
+        shot, size = self.runtime + '/shot', [max(m[i] + m[i + 2] for m in monitors) for i in (0, 1)]
+        take = ('gdbus call -e -d org.gnome.Shell.Screenshot -o /org/gnome/Shell/Screenshot -m '
+                'org.gnome.Shell.Screenshot.Screenshot true false %s >/dev/null' % shot if self.shots == 'gnome' else
+                'gdbus call -e -d org.kde.KWin.ScreenShot2 -o /org/kde/KWin/ScreenShot2 -m org.kde.KWin.ScreenShot2.'
+                'CaptureWorkspace "{\'include-cursor\': <true>}" 3 3>&1 >/dev/null | convert -size %dx%d -depth 8 '
+                'bgra:- ppm:%s' % (*size, shot))
+        return ['-p', ' && '.join([take] + ['convert %s -crop %dx%d+%d+%d ppm:-' % (shot, *m) for m in monitors])]
+
+
+class Gnome(Desktop):
+    """mutter, GNOME's compositor, with virtual monitors, or gnome-shell on it (shell=True), which starts in its
+    overview (an Escape leaves it) and takes screenshots for gdbus in its unsafe mode alone. Input comes through
+    mutter's remote desktop, whose seat gains its keyboard at its first key: on plain mutter a program started
+    before would have none."""
+    tool = ('TOVIX_POINTER', '--mutter')
+
+    def __init__(self, work, shell=False, outputs=GNOME):
+        super().__init__(work, outputs, ['gnome-shell', '--unsafe-mode'] * shell + ['mutter'] * (not shell) +
+                         ['--wayland', '--headless', '--no-x11', '--wayland-display=wayland-0'] +
+                         sum((['--virtual-monitor', '%dx%d' % o[1:3]] for o in outputs), []), {},
+                         'gnome' if shell else None)
+        overview = lambda: self.bus('-d', 'org.gnome.Shell', '-o', '/org/gnome/Shell', '-m',
+                                    'org.freedesktop.DBus.Properties.Get', 'org.gnome.Shell', 'OverviewActive')
+        if shell and not e2e.poll(lambda: 'true' in overview(), 20):
+            raise RuntimeError('gnome-shell shows no overview; see %s/compositor.log' % work)
+        self.key('escape' if shell else 'shift')
+        if shell and not e2e.poll(lambda: 'false' in overview(), 5):
+            raise RuntimeError('gnome-shell stays in its overview')
+
+
+class Kwin(Desktop):
+    """KWin with virtual outputs of one size, its fake input and screenshots open to its own user's clients. Debian's
+    binary carries a file capability that a container's bounding set may lack, where it cannot run: a copy can."""
+
+    def __init__(self, work, outputs=KDE):
+        folder = e2e.short_dir('bin')
+        os.chmod(folder, 0o755)
+        kwin = shutil.copy('/usr/bin/kwin_wayland', folder)
+        super().__init__(work, outputs, [kwin, '--virtual', '--width', str(outputs[0][1]), '--height',
+                                         str(outputs[0][2]), '--output-count', str(len(outputs)), '--socket',
+                                         'wayland-0', '--no-lockscreen', '--no-global-shortcuts', '--no-kactivities'],
+                         {'KWIN_WAYLAND_NO_PERMISSION_CHECKS': '1', 'KWIN_SCREENSHOT_NO_PERMISSION_CHECKS': '1',
+                          'QT_LOGGING_RULES': 'kwin_*.debug=false'}, 'kwin')
 
 
 def shell():

@@ -1,41 +1,53 @@
-"""The programs end to end on Wayland compositors of our own, headless: natively on sway (two outputs, one of
-them at scale 2 in a second session, one hot-added) and weston (xdg-shell), and through sway's Xwayland with
-DISPLAY alone; the first failure ends the run.
-   python3 wl_suite.py sway|weston WORK_DIR"""
-import subprocess, sys, time
+"""The programs end to end on Wayland compositors of our own, headless: natively on sway (layer-shell; two
+outputs, one of them at scale 2 in a second session, one hot-added and unplugged), mutter and gnome-shell
+(xdg-shell) and KWin (layer-shell), and through sway's Xwayland with DISPLAY alone; the first failure ends the run.
+   python3 wl_suite.py sway|gnome|kwin WORK_DIR"""
+import re, subprocess, sys, time
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e, wayland
 from suite import check, ends, fits, goes_on, said
 
 AT = (100, 360)  # where the pointer is when a program starts, on the primary
+QUIET = ((-1, 0), (-1, 0), (2, 2), (-2, 0), (2, -2))  # 1 and 2 pixels away along each axis and both, and back
 
 
-def point(s, x, y):
-    """The pointer to (x, y) of sway's layout of the outputs it started with."""
-    s.move('to', x, y, max(o[3] + o[1] // o[5] for o in s.outputs), max(o[4] + o[2] // o[5] for o in s.outputs))
+def shown(s, p, device='wl_pointer'):
+    """p covers the outputs: its picture fits; on mutter, which takes no screenshots, the pointer (or keyboard) has
+    entered a surface of p's (its WAYLAND_DEBUG log)."""
+    entered = lambda: re.search(device + r'@\d+\.enter\(', said(p)) or p.poll() is not None
+    check(fits(s, p) if s.screenshots else e2e.poll(entered, 20) and p.poll() is None,
+          '%s: no %s enters a surface of its own:\n%s' % (p.prog, device, said(p)[-2000:]))
 
 
-def run(s, prog, kind, x11=False, quiet=False):
-    """One start of prog as a desktop's user runs it, natively or through Xwayland: its picture (through Xwayland
-    still there after 3 s without input), quiet moves of 2 pixels and a bare Shift that must not end it, and the
-    end by kind of input within a second, while every core is busy unless it is a key, which wtype types after a
-    pause of its own."""
-    point(s, *AT)
-    p = s.launch(prog, user=True, **{'WAYLAND_DISPLAY': None} if x11 else {})
+def run(s, prog, kind, x11=False, quiet=False, at=AT):
+    """One start of prog as a desktop's user runs it, natively or through Xwayland, with the pointer over the
+    screen at `at`: its picture (through Xwayland still there after 3 s without input), quiet moves in the pixels
+    of the output there and a bare Shift that must not end it, and the end by kind of input within a second while
+    every core is busy."""
+    k = [o[5] for o in s.outputs if o[3] <= at[0] < o[3] + o[1] // o[5] and o[4] <= at[1] < o[4] + o[2] // o[5]][0]
+    s.point(*at)
+    p = s.launch(prog, user=True, **{'WAYLAND_DISPLAY': None} if x11 else {},
+                 **{} if s.screenshots else {'WAYLAND_DEBUG': 'client'})
     if x11:  # sway hands an override-redirect window the pointer, which hides it there, at the next move
         print('through Xwayland, with DISPLAY alone:')
         time.sleep(3)
         check(p.poll() is None, '%s ended through Xwayland without input:\n%s' % (prog, said(p)))
-        point(s, AT[0] - 2, AT[1])
-    fits(s, p)
+        s.move('move', -2, 0)
+    shown(s, p)
     if quiet:
-        for dx, dy in ((-2, 0), (0, 2), (-2, 2)):
-            point(s, AT[0] + dx, AT[1] + dy)
-        s.type('-M', 'shift', '-m', 'shift')
-        goes_on(s, p, 'moves of 2 pixels and a bare Shift')
-    end = {'click': lambda: s.move('click'), 'wheel': lambda: s.move('wheel', 1), 'key': lambda: s.type('a'),
-           'move': lambda: s.move('move', 3, 0)}[kind]
-    ends(s, p, kind, 1 if kind != 'key' else 3, end, [] if kind == 'key' else None)
+        time.sleep(0 if s.screenshots else 1)  # mutter still animates the surface's opening when the pointer enters
+        for dx, dy in QUIET:
+            s.move('move', dx / k, dy / k)
+        s.key('shift')
+        what = 'moves of 1 and 2 pixels and back, and a bare Shift'
+        if s.screenshots:
+            goes_on(s, p, what)
+        else:  # p has read the moves and runs on
+            check(e2e.poll(lambda: said(p).count('.motion(') >= len(QUIET), 5) and
+                  not e2e.poll(lambda: p.poll() is not None, 1), '%s after %s:\n%s' % (prog, what, said(p)[-2000:]))
+    end = {'click': lambda: s.move('click'), 'wheel': lambda: s.move('wheel', 1), 'key': lambda: s.key('a'),
+           'move': lambda: s.move('move', 3 / k, 0)}[kind]
+    ends(s, p, kind, 1, end)
     return p
 
 
@@ -55,7 +67,7 @@ def cover_first(s):
               'quads did not cover every output under load:\n' + said(p))
         print('native quads: every output covered %d ms after the start, every core busy' %
               ((time.monotonic() - p.when) * 1000))
-        s.type('a')
+        s.key('a')
         check(e2e.poll(lambda: p.poll() is not None, 10) and p.returncode == 0,
               'quads, covering, did not end on a key under load: %s\n%s' % (p.poll(), said(p)))
     finally:
@@ -65,16 +77,18 @@ def cover_first(s):
 
 
 def hot_plug(s):
-    """tovixtiles covers an output added while it runs within a second."""
-    p = s.launch('tiles', user=True)
+    """tovixquads covers an output added while it runs within a second, and goes on when it is unplugged."""
+    p = s.launch('quads', user=True)
     fits(s, p)
     s.run('swaymsg', '-q', 'output HEADLESS-3 mode 640x480 position 2080 0')
     start = time.monotonic()
     s.run('swaymsg', '-q', 'create_output')
     added = e2e.poll(lambda: covered(s, 'HEADLESS-3'), 3, 0.01)
-    print('native tiles: an output added is covered %d ms after sway made it' % ((time.monotonic() - start) * 1000))
+    print('native quads: an output added is covered %d ms after sway made it' % ((time.monotonic() - start) * 1000))
     check(added and time.monotonic() - start < 1, 'the added output is not covered within a second')
-    check(p.poll() is None, 'tiles ended when an output was added:\n' + said(p))
+    check(p.poll() is None, 'quads ended when an output was added:\n' + said(p))
+    s.run('swaymsg', '-q', 'output HEADLESS-3 disable')  # its wl_output goes, as when unplugged
+    goes_on(s, p, 'an output unplugged')
     return p
 
 
@@ -86,30 +100,57 @@ def sway(work):
         run(s, 'quads', 'key', x11=True)
         run(s, 'quads', 'click', quiet=True)
         cover_first(s)
-        ends(s, hot_plug(s), 'key', 3, lambda: s.type('a'))
+        ends(s, hot_plug(s), 'key', 1, lambda: s.key('a'))
     finally:
         s.close()
     s = wayland.Sway(work + '/scaled', [wayland.TWO[0], ('HEADLESS-2', 1600, 1200, 1280, 0, 2)])
     try:
         run(s, 'tiles', 'wheel')
-        run(s, 'quads', 'move')
+        run(s, 'quads', 'move', quiet=True, at=(1380, 300))  # moves of half a logical pixel
     finally:
         s.close()
 
 
-def weston(work):
-    """The xdg-shell path: the picture, and the compositor killed mid-run ends the program with 0 and one line."""
-    s = wayland.Weston(work)
+def gone(s, prog):
+    """The compositor killed mid-run ends prog with 0 and one line."""
+    p = s.launch(prog, user=True)
+    shown(s, p)
+    s.kill()
+    check(e2e.poll(lambda: p.poll() is not None, 4) and p.returncode == 0, '%s: exit %s' % (prog, p.returncode))
+    check(said(p).count('\n') == 1, '%s said: %s' % (prog, said(p)))
+
+
+def gnome(work):
+    """On mutter, the pointer entering a surface that is still opening and moves of 1 and 2 pixels that must not end
+    the programs, and the compositor asking a fullscreen toplevel to close (Alt+F4); on gnome-shell, the pictures."""
+    s = wayland.Gnome(work + '/mutter')
     try:
-        p = s.launch('tiles', user=True)
-        fits(s, p)
-        s.x.kill()
-        check(e2e.poll(lambda: p.poll() is not None, 4) and p.returncode == 0, 'tiles: exit %s' % p.returncode)
-        check(said(p).count('\n') == 1, 'tiles said: ' + said(p))
+        for prog in ('tiles', 'quads'):
+            run(s, prog, 'move', quiet=True)
+        p = s.launch('tiles', user=True, WAYLAND_DEBUG='client')
+        shown(s, p, 'wl_keyboard')
+        ends(s, p, 'close request', 1, lambda: s.key('alt', 'f4'))
+    finally:
+        s.close()
+    s = wayland.Gnome(work + '/shell', shell=True)
+    try:
+        run(s, 'tiles', 'click', quiet=True)
+        run(s, 'quads', 'key')
+        gone(s, 'tiles')
+    finally:
+        s.close()
+
+
+def kwin(work):
+    s = wayland.Kwin(work)
+    try:
+        run(s, 'tiles', 'wheel', quiet=True)
+        run(s, 'quads', 'key')
+        gone(s, 'quads')
     finally:
         s.close()
 
 
 if __name__ == '__main__':
-    {'sway': sway, 'weston': weston}[sys.argv[1]](sys.argv[2])
+    {'sway': sway, 'gnome': gnome, 'kwin': kwin}[sys.argv[1]](sys.argv[2])
     print('%s: passed' % sys.argv[1])

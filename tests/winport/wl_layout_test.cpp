@@ -35,6 +35,10 @@ TEST(WaylandLayout, OutputsLieWhereTheCompositorPutsThemInTheirOwnPixels)
         {"stacked, scales differing: a gap beside the smaller, no overlap",
          {{{0, 0, 1000, 500}, 1}, {{0, 500, 1000, 1000}, 2}},
          {{0, 0, 1000, 500}, {0, 500, 2000, 1500}}},
+        {"a laptop at scale 2 under its monitor", {{{0, 0, 1920, 1080}, 1}, {{320, 1080, 1600, 1880}, 2}},
+         {{0, 0, 1920, 1080}, {320, 1080, 2880, 2680}}},
+        {"a monitor above the primary, reaching left of it: negative on both axes",
+         {{{0, 0, 1280, 800}, 1}, {{-320, -1080, 1600, 0}, 1}}, {{0, 0, 1280, 800}, {-320, -1080, 1600, 0}}},
         {"a scale of 0 counts as 1", {{{0, 0, 640, 480}, 0}}, {{0, 0, 640, 480}}},
     };
     for (const Case &c : cases) {

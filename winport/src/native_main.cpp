@@ -11,9 +11,9 @@
 #include <string>
 
 #include "command_line.h"
-#include "present_daemon.h"
-#include "present_sdl.h"
 #include "wl_presenter.h"
+#include "x11_daemon.h"
+#include "x11_presenter.h"
 #include "x11_session.h"
 
 namespace {

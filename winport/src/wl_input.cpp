@@ -52,7 +52,11 @@ const wl_pointer_listener WlInput::kPointerListener = {
             wl_pointer_set_cursor(pointer, serial, nullptr, 0, 0);
         self->PointerAt(surface, x, y);
     },
-    [](void *data, wl_pointer *, uint32_t, wl_surface *) { static_cast<WlInput *>(data)->pointerSurface_ = nullptr; },
+    [](void *data, wl_pointer *, uint32_t, wl_surface *) {
+        auto *self = static_cast<WlInput *>(data);
+        self->pointerSurface_ = nullptr;
+        self->sighting_.Left();
+    },
     [](void *data, wl_pointer *, uint32_t, wl_fixed_t x, wl_fixed_t y) {
         auto *self = static_cast<WlInput *>(data);
         self->PointerAt(self->pointerSurface_, x, y);
@@ -63,7 +67,7 @@ const wl_pointer_listener WlInput::kPointerListener = {
     [](void *data, wl_pointer *, uint32_t, uint32_t axis, wl_fixed_t value) {
         static_cast<WlInput *>(data)->Axis(axis, value);
     },
-    [](void *, wl_pointer *) {},
+    [](void *data, wl_pointer *) { static_cast<WlInput *>(data)->PointerFrame(); },
     [](void *, wl_pointer *, uint32_t) {},
     [](void *, wl_pointer *, uint32_t, uint32_t) {},
     [](void *, wl_pointer *, uint32_t, int32_t) {},
@@ -85,6 +89,11 @@ const wl_keyboard_listener WlInput::kKeyboardListener = {
             xkb_state_update_mask(self->state_, depressed, latched, locked, 0, 0, group);
     },
     [](void *, wl_keyboard *, int32_t, int32_t) {},
+};
+
+const zwp_relative_pointer_v1_listener WlInput::kRelativeListener = {
+    [](void *data, zwp_relative_pointer_v1 *, uint32_t, uint32_t, wl_fixed_t dx, wl_fixed_t dy, wl_fixed_t,
+       wl_fixed_t) { static_cast<WlInput *>(data)->MovedBy(dx, dy); },
 };
 
 WlInput::WlInput(wl_registry *registry, uint32_t name, uint32_t version, Locate locate)
@@ -115,7 +124,11 @@ void WlInput::Capabilities(uint32_t caps)
     if (pointer && pointer_ == nullptr) {
         pointer_ = wl_seat_get_pointer(seat_);
         wl_pointer_add_listener(pointer_, &kPointerListener, this);
+        UseRelativeMotion(relativeManager_);
     } else if (!pointer && pointer_ != nullptr) {
+        if (relative_ != nullptr)
+            zwp_relative_pointer_v1_destroy(relative_);
+        relative_ = nullptr;
         release ? wl_pointer_release(pointer_) : wl_pointer_destroy(pointer_);
         pointer_ = nullptr;
         pointerSurface_ = nullptr;
@@ -137,6 +150,17 @@ void WlInput::CursorChanged(bool visible)
         wl_pointer_set_cursor(pointer_, enterSerial_, nullptr, 0, 0);
 }
 
+void WlInput::UseRelativeMotion(zwp_relative_pointer_manager_v1 *manager)
+{
+    relativeManager_ = manager;
+    // Without frames nothing tells which motion goes with which position.
+    if (manager == nullptr || pointer_ == nullptr || relative_ != nullptr ||
+        wl_pointer_get_version(pointer_) < WL_POINTER_FRAME_SINCE_VERSION)
+        return;
+    relative_ = zwp_relative_pointer_manager_v1_get_relative_pointer(manager, pointer_);
+    zwp_relative_pointer_v1_add_listener(relative_, &kRelativeListener, this);
+}
+
 void WlInput::PointerAt(wl_surface *surface, wl_fixed_t x, wl_fixed_t y)
 {
     RECT monitor{};
@@ -144,8 +168,30 @@ void WlInput::PointerAt(wl_surface *surface, wl_fixed_t x, wl_fixed_t y)
     if (surface == nullptr || !locate_(surface, &monitor, &scale))
         return;
     // Surface coordinates are logical units: device pixels divided by the scale.
-    POINT p{monitor.left + static_cast<LONG>(std::floor(wl_fixed_to_double(x) * scale)),
-            monitor.top + static_cast<LONG>(std::floor(wl_fixed_to_double(y) * scale))};
+    const FirstSighting::Point p{monitor.left + wl_fixed_to_double(x) * scale,
+                                 monitor.top + wl_fixed_to_double(y) * scale};
+    if (relative_ != nullptr)
+        sighting_.Reported(p);
+    else
+        MoveTo({static_cast<LONG>(std::floor(p.x)), static_cast<LONG>(std::floor(p.y))});
+}
+
+void WlInput::MovedBy(wl_fixed_t dx, wl_fixed_t dy)
+{
+    RECT monitor{};
+    int scale = 1;
+    if (pointerSurface_ != nullptr && locate_(pointerSurface_, &monitor, &scale))
+        sighting_.Moved({wl_fixed_to_double(dx) * scale, wl_fixed_to_double(dy) * scale});
+}
+
+void WlInput::PointerFrame()
+{
+    for (POINT p : sighting_.Frame())
+        MoveTo(p);
+}
+
+void WlInput::MoveTo(POINT p)
+{
     if (p.x == last_.x && p.y == last_.y)
         return;
     last_ = p;

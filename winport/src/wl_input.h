@@ -10,6 +10,8 @@
 #include <functional>
 
 #include "port.h"
+#include "relative-pointer-unstable-v1.h"
+#include "wl_first_sighting.h"
 
 namespace winport::detail {
 
@@ -30,6 +32,8 @@ public:
     uint32_t KeyboardId() const { return Id(keyboard_); }
     // A null cursor over our surfaces while the program hides the pointer.
     void CursorChanged(bool visible);
+    // The pointer's own motion, which tells where it was first seen (wl_first_sighting.h).
+    void UseRelativeMotion(zwp_relative_pointer_manager_v1 *manager);
 
 private:
     template <typename Proxy>
@@ -40,9 +44,13 @@ private:
     static const wl_seat_listener kSeatListener;
     static const wl_pointer_listener kPointerListener;
     static const wl_keyboard_listener kKeyboardListener;
+    static const zwp_relative_pointer_v1_listener kRelativeListener;
 
     void Capabilities(uint32_t caps);
     void PointerAt(wl_surface *surface, wl_fixed_t x, wl_fixed_t y);
+    void MovedBy(wl_fixed_t dx, wl_fixed_t dy);
+    void PointerFrame();
+    void MoveTo(POINT p);
     void Button(uint32_t button, uint32_t state);
     void Axis(uint32_t axis, wl_fixed_t value);
     void Keymap(uint32_t format, int fd, uint32_t size);
@@ -55,6 +63,9 @@ private:
     wl_pointer *pointer_ = nullptr;
     wl_keyboard *keyboard_ = nullptr;
     wl_surface *pointerSurface_ = nullptr;
+    zwp_relative_pointer_manager_v1 *relativeManager_ = nullptr;
+    zwp_relative_pointer_v1 *relative_ = nullptr;  // null: positions are taken as reported
+    FirstSighting sighting_;
     uint32_t enterSerial_ = 0;
     bool cursorVisible_ = true;
     POINT last_{INT32_MIN, INT32_MIN};

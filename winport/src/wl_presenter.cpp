@@ -99,6 +99,12 @@ void WaylandHost::Global(uint32_t name, const char *interface, uint32_t version)
         input_ = std::make_unique<WlInput>(registry_, name, version, [this](wl_surface *s, RECT *m, int *scale) {
             return Locate(s, m, scale);
         });
+        input_->UseRelativeMotion(relativePointers_);
+    } else if (which == zwp_relative_pointer_manager_v1_interface.name) {
+        relativePointers_ = static_cast<zwp_relative_pointer_manager_v1 *>(
+            wl_registry_bind(registry_, name, &zwp_relative_pointer_manager_v1_interface, 1));
+        if (input_ != nullptr)
+            input_->UseRelativeMotion(relativePointers_);
     } else if (which == wl_output_interface.name) {
         outputs_.push_back(
             std::make_unique<WlOutput>(registry_, name, version, [this](WlOutput &o) { OutputChanged(o); }));

@@ -55,6 +55,7 @@ private:
     wl_registry *registry_ = nullptr;
     WlShell shell_;
     zxdg_output_manager_v1 *outputManager_ = nullptr;
+    zwp_relative_pointer_manager_v1 *relativePointers_ = nullptr;
     std::vector<std::unique_ptr<WlOutput>> outputs_;
     std::vector<std::unique_ptr<WlCover>> covers_;
     std::unique_ptr<WlInput> input_;

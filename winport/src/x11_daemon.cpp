@@ -1,4 +1,4 @@
-#include "present_daemon.h"
+#include "x11_daemon.h"
 
 #include <poll.h>
 #include <pthread.h>

@@ -1,8 +1,8 @@
 // The presenter: covers each monitor of an X display with a window of SDL2's, shows the desktop's
 // framebuffer in them through an X11 scan-out, and turns the display's input into the desktop's
 // hardware input.
-#ifndef WINPORT_PRESENT_SDL_H
-#define WINPORT_PRESENT_SDL_H
+#ifndef WINPORT_X11_PRESENTER_H
+#define WINPORT_X11_PRESENTER_H
 
 #include <SDL2/SDL.h>
 #include <sys/types.h>

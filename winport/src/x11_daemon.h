@@ -1,8 +1,8 @@
 // The presenter for a screen-saver daemon (xscreensaver, xsecurelock), which hands over a window of
 // its own: the desktop is one monitor of that window's size, shown in it. The daemon owns the
 // input, so none comes from here; the program ends when the daemon sends SIGTERM or the window goes.
-#ifndef WINPORT_PRESENT_DAEMON_H
-#define WINPORT_PRESENT_DAEMON_H
+#ifndef WINPORT_X11_DAEMON_H
+#define WINPORT_X11_DAEMON_H
 
 #include <X11/Xlib.h>
 

@@ -1,7 +1,7 @@
 // The SDL2 presenter. The framebuffer plays video memory and the X server's copy from it plays
 // scan-out: only damaged rectangles are shown, at most once per display refresh, on the
 // message-retrieval thread.
-#include "present_sdl.h"
+#include "x11_presenter.h"
 
 #include "keys.h"
 #include "x11_session.h"
