@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,17 +39,12 @@ zwlr_virtual_pointer_manager_v1 *manager;
 zwp_virtual_keyboard_manager_v1 *keyboards;
 wl_seat *seat;
 org_kde_kwin_fake_input *kde;
+zwlr_virtual_pointer_v1 *p;
+zwp_virtual_keyboard_v1 *k;
 wl_compositor *compositor;
 zwp_idle_inhibit_manager_v1 *inhibitors;
 sd_bus *bus;
-std::string session;  // mutter's, once made
-
-struct Device {
-    std::function<void(double, double)> move;
-    std::function<void(unsigned, unsigned, unsigned, unsigned)> to;
-    std::function<void(uint32_t, bool)> button, key;
-    std::function<void(int)> wheel;
-};
+std::string session = "/org/gnome/Mutter/RemoteDesktop";  // mutter's once made
 
 void Global(void *, wl_registry *registry, uint32_t name, const char *interface, uint32_t version)
 {
@@ -84,12 +78,6 @@ uint32_t Now()
     return uint32_t(Nanoseconds() / 1000000);
 }
 
-[[noreturn]] void Fail(const char *what)
-{
-    std::fprintf(stderr, "virtual_pointer: %s\n", what);
-    std::exit(1);
-}
-
 // A keyboard with the default layout: its keymap goes to the compositor first, as a real one's would.
 zwp_virtual_keyboard_v1 *MakeKeyboard()
 {
@@ -115,89 +103,48 @@ zwp_virtual_keyboard_v1 *MakeKeyboard()
     return keyboard;
 }
 
-Device Wlroots(wl_display *display, zwlr_virtual_pointer_v1 *p)
-{
-    zwp_virtual_keyboard_v1 *k = MakeKeyboard();
-    if (k != nullptr) {
-        // A headless seat offers its clients a keyboard only from that keyboard's first key on, and
-        // the key that brings it is lost to them: a bare Shift, before any program starts.
-        wl_display_roundtrip(display);
-        zwp_virtual_keyboard_v1_key(k, Now(), KEY_LEFTSHIFT, WL_KEYBOARD_KEY_STATE_PRESSED);
-        zwp_virtual_keyboard_v1_key(k, Now(), KEY_LEFTSHIFT, WL_KEYBOARD_KEY_STATE_RELEASED);
-        wl_display_roundtrip(display);
-    }
-    return {[p](double dx, double dy) {
-                zwlr_virtual_pointer_v1_motion(p, Now(), wl_fixed_from_double(dx), wl_fixed_from_double(dy));
-            },
-            [p](unsigned x, unsigned y, unsigned w, unsigned h) {
-                zwlr_virtual_pointer_v1_motion_absolute(p, Now(), x, y, w, h);
-            },
-            [p](uint32_t code, bool down) {
-                zwlr_virtual_pointer_v1_button(p, Now(), code, down);
-                zwlr_virtual_pointer_v1_frame(p);
-            },
-            [k](uint32_t code, bool down) { k ? zwp_virtual_keyboard_v1_key(k, Now(), code, down) : Fail("no keyboard"); },
-            [p](int n) {
-                zwlr_virtual_pointer_v1_axis_source(p, WL_POINTER_AXIS_SOURCE_WHEEL);
-                zwlr_virtual_pointer_v1_axis_discrete(p, Now(), WL_POINTER_AXIS_VERTICAL_SCROLL,
-                                                      wl_fixed_from_int(15 * n), n);
-            }};
-}
-
-Device Kwin()
-{
-    org_kde_kwin_fake_input_authenticate(kde, "tovix tests", "input for the programs under test");
-    return {[](double dx, double dy) {
-                org_kde_kwin_fake_input_pointer_motion(kde, wl_fixed_from_double(dx), wl_fixed_from_double(dy));
-            },
-            [](unsigned x, unsigned y, unsigned, unsigned) {
-                org_kde_kwin_fake_input_pointer_motion_absolute(kde, wl_fixed_from_double(x), wl_fixed_from_double(y));
-            },
-            [](uint32_t code, bool down) { org_kde_kwin_fake_input_button(kde, code, down); },
-            [](uint32_t code, bool down) { org_kde_kwin_fake_input_keyboard_key(kde, code, down); },
-            [](int n) { org_kde_kwin_fake_input_axis(kde, WL_POINTER_AXIS_VERTICAL_SCROLL, wl_fixed_from_int(15 * n)); }};
-}
-
-// A call to mutter's remote desktop, or once its session is made to that.
+// A call to mutter's remote desktop, or once made to its session; the tool ends when one fails.
 template <typename... Args>
 sd_bus_message *Mutter(const char *method, const char *types, Args... args)
 {
-    const char *service = "org.gnome.Mutter.RemoteDesktop", *path = "/org/gnome/Mutter/RemoteDesktop";
-    const std::string iface = std::string(service) + (session.empty() ? "" : ".Session");
+    const bool made = session.find("/Session/") != std::string::npos;
+    const std::string iface = std::string("org.gnome.Mutter.RemoteDesktop") + (made ? ".Session" : "");
     sd_bus_error e = SD_BUS_ERROR_NULL;
     sd_bus_message *reply = nullptr;
-    if (sd_bus_call_method(bus, service, session.empty() ? path : session.c_str(), iface.c_str(), method, &e, &reply,
+    if (sd_bus_call_method(bus, "org.gnome.Mutter.RemoteDesktop", session.c_str(), iface.c_str(), method, &e, &reply,
                            types, args...) < 0)
-        Fail(e.message != nullptr ? e.message : method);
+        std::fprintf(stderr, "virtual_pointer: %s: %s\n", method, e.message ? e.message : "no answer"), std::exit(1);
     return reply;
 }
 
-template <typename... Args>
-void Notify(const char *method, const char *types, Args... args)
+void Button(uint32_t code, bool down)
 {
-    sd_bus_message_unref(Mutter(method, types, args...));
+    if (p != nullptr)
+        zwlr_virtual_pointer_v1_button(p, Now(), code, down), zwlr_virtual_pointer_v1_frame(p);
+    else if (kde != nullptr)
+        org_kde_kwin_fake_input_button(kde, code, down);
+    else
+        sd_bus_message_unref(Mutter("NotifyPointerButton", "ib", code, down));
 }
 
-// mutter's seat gains a pointer and a keyboard with the session.
-Device RemoteDesktop()
+void Key(uint32_t code, bool down)
 {
-    const char *path = nullptr;
-    sd_bus_message *m = Mutter("CreateSession", "");
-    if (sd_bus_message_read(m, "o", &path) < 0)
-        Fail("mutter made no session");
-    session = path;
-    sd_bus_message_unref(m);
-    Notify("Start", "");
-    const auto move = [](double dx, double dy) { Notify("NotifyPointerMotionRelative", "dd", dx, dy); };
-    // Its moves are relative, and keep the pointer on an output: from the bottom-left corner (0, H - 1), down and
-    // along the edge, away from gnome-shell's hot corner at the top-left.
-    return {move,
-            [move](unsigned x, unsigned y, unsigned, unsigned h) {
-                move(0, 1e5), move(-1e5, 0), move(x, double(y) - double(h - 1));
-            },
-            [](uint32_t code, bool down) { Notify("NotifyPointerButton", "ib", code, down); },
-            [](uint32_t code, bool down) { Notify("NotifyKeyboardKeycode", "ub", code, down); },
-            [](int n) { Notify("NotifyPointerAxisDiscrete", "ui", 0u, n); }};
+    if (k != nullptr)
+        zwp_virtual_keyboard_v1_key(k, Now(), code, down);
+    else if (kde != nullptr)
+        org_kde_kwin_fake_input_keyboard_key(kde, code, down);
+    else
+        sd_bus_message_unref(Mutter("NotifyKeyboardKeycode", "ub", code, down));
+}
+
+void Move(double dx, double dy)
+{
+    if (p != nullptr)
+        zwlr_virtual_pointer_v1_motion(p, Now(), wl_fixed_from_double(dx), wl_fixed_from_double(dy));
+    else if (kde != nullptr)
+        org_kde_kwin_fake_input_pointer_motion(kde, wl_fixed_from_double(dx), wl_fixed_from_double(dy));
+    else
+        sd_bus_message_unref(Mutter("NotifyPointerMotionRelative", "dd", dx, dy));
 }
 
 }  // namespace
@@ -205,18 +152,30 @@ Device RemoteDesktop()
 int main(int argc, char **argv)
 {
     const bool stamp = argc > 1 && std::strcmp(argv[1], "-t") == 0;
-    const bool mutter = argc > 1 && std::strcmp(argv[1], "--mutter") == 0;
-    wl_display *display = mutter ? nullptr : wl_display_connect(nullptr);
+    wl_display *display = argc > 1 && std::strcmp(argv[1], "--mutter") == 0 ? nullptr : wl_display_connect(nullptr);
     if (display != nullptr) {
         static const wl_registry_listener listener{Global, [](void *, wl_registry *, uint32_t) {}};
         wl_registry_add_listener(wl_display_get_registry(display), &listener, nullptr);
         wl_display_roundtrip(display);
+        p = manager ? zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, nullptr) : nullptr;
+        k = p ? MakeKeyboard() : nullptr;
+        if (kde != nullptr && p == nullptr)
+            org_kde_kwin_fake_input_authenticate(kde, "tovix tests", "input for the programs under test");
+    } else if (const char *made = nullptr; sd_bus_open_user(&bus) >= 0) {  // its seat gains its devices with it
+        sd_bus_message *m = Mutter("CreateSession", "");
+        session = sd_bus_message_read(m, "o", &made) > 0 ? made : "";
+        sd_bus_message_unref(m);
+        sd_bus_message_unref(Mutter("Start", ""));
     }
-    zwlr_virtual_pointer_v1 *p = manager ? zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, nullptr)
-                                         : nullptr;
-    if (mutter ? sd_bus_open_user(&bus) < 0 : p == nullptr && kde == nullptr)
-        Fail("the compositor offers no virtual pointer");
-    const Device device = mutter ? RemoteDesktop() : p ? Wlroots(display, p) : Kwin();
+    if (p == nullptr && kde == nullptr && bus == nullptr)
+        return std::fputs("virtual_pointer: the compositor offers no virtual pointer\n", stderr), 1;
+    if (k != nullptr) {
+        // A headless seat offers its clients a keyboard only from that keyboard's first key on, and
+        // the key that brings it is lost to them: a bare Shift, before any program starts.
+        wl_display_roundtrip(display);
+        Key(KEY_LEFTSHIFT, true), Key(KEY_LEFTSHIFT, false);
+        wl_display_roundtrip(display);
+    }
     wl_surface *surface = nullptr;
     zwp_idle_inhibitor_v1 *inhibitor = nullptr;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -230,28 +189,43 @@ int main(int argc, char **argv)
             keys.push_back(x);
         if (std::strcmp(line, "key\n") == 0)
             keys.push_back(KEY_A);
-        for (size_t i = 0, k = keys.size(); i < k * 2; ++i)  // pressed in turn, released in reverse
-            device.key(keys[i < k ? i : k * 2 - 1 - i], i < k);
-        if (std::sscanf(line, "move %lf %lf", &dx, &dy) == 2)
-            device.move(dx, dy);
-        else if (std::sscanf(line, "to %u %u %u %u", &x, &y, &w, &h) == 4)
-            device.to(x, y, w, h);
-        else if (std::strcmp(line, "click\n") == 0)
-            device.button(BTN_LEFT, true), device.button(BTN_LEFT, false);
-        else if (std::sscanf(line, "wheel %d", &n) == 1)
-            device.wheel(n);
-        else if (std::strcmp(line, "inhibit\n") == 0 && inhibitors != nullptr && inhibitor == nullptr)
-            surface = wl_compositor_create_surface(compositor),
+        for (size_t i = 0; i < keys.size() * 2; ++i)  // pressed in turn, released in reverse
+            Key(keys[i < keys.size() ? i : keys.size() * 2 - 1 - i], i < keys.size());
+        if (std::sscanf(line, "move %lf %lf", &dx, &dy) == 2) {
+            Move(dx, dy);
+        } else if (std::sscanf(line, "to %u %u %u %u", &x, &y, &w, &h) == 4) {
+            // mutter's moves are relative and keep the pointer on an output: from the bottom-left corner (0, H - 1),
+            // down and along the edge, away from gnome-shell's hot corner at the top-left
+            if (p != nullptr)
+                zwlr_virtual_pointer_v1_motion_absolute(p, Now(), x, y, w, h);
+            else if (kde != nullptr)
+                org_kde_kwin_fake_input_pointer_motion_absolute(kde, wl_fixed_from_double(x), wl_fixed_from_double(y));
+            else
+                Move(0, 1e5), Move(-1e5, 0), Move(x, double(y) - double(h - 1));
+        } else if (std::strcmp(line, "click\n") == 0) {
+            Button(BTN_LEFT, true), Button(BTN_LEFT, false);
+        } else if (std::sscanf(line, "wheel %d", &n) == 1 && p != nullptr) {
+            zwlr_virtual_pointer_v1_axis_source(p, WL_POINTER_AXIS_SOURCE_WHEEL);
+            zwlr_virtual_pointer_v1_axis_discrete(p, Now(), WL_POINTER_AXIS_VERTICAL_SCROLL, wl_fixed_from_int(15 * n),
+                                                  n);
+        } else if (std::sscanf(line, "wheel %d", &n) == 1 && kde != nullptr) {
+            org_kde_kwin_fake_input_axis(kde, WL_POINTER_AXIS_VERTICAL_SCROLL, wl_fixed_from_int(15 * n));
+        } else if (std::strcmp(line, "inhibit\n") == 0 && inhibitors != nullptr && inhibitor == nullptr) {
+            surface = wl_compositor_create_surface(compositor);
             inhibitor = zwp_idle_inhibit_manager_v1_create_inhibitor(inhibitors, surface);
-        else if (std::strcmp(line, "release\n") == 0 && inhibitor != nullptr)
-            zwp_idle_inhibitor_v1_destroy(inhibitor), wl_surface_destroy(surface), inhibitor = nullptr;
-        else if (keys.empty())
-            return std::fprintf(stderr, "virtual_pointer: what is %s", line), 2;
+        } else if (std::strcmp(line, "release\n") == 0 && inhibitor != nullptr) {
+            zwp_idle_inhibitor_v1_destroy(inhibitor);
+            wl_surface_destroy(surface);
+            inhibitor = nullptr;
+        } else if (keys.empty()) {
+            std::fprintf(stderr, "virtual_pointer: what is %s", line);
+            return 2;
+        }
         if (p != nullptr)
             zwlr_virtual_pointer_v1_frame(p);
         const long long sent = Nanoseconds();
         if (display != nullptr && (wl_display_flush(display) < 0 || wl_display_roundtrip(display) < 0))
-            Fail("the compositor went away");
+            return std::fputs("virtual_pointer: the compositor went away\n", stderr), 1;
         if (stamp)
             std::printf("%lld %lld\n", sent, Nanoseconds());
         else

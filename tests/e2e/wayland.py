@@ -23,8 +23,7 @@ class Compositor(e2e.Session):
     """A compositor as the suite's user, in an XDG_RUNTIME_DIR of its own under /tmp. Nothing is pinned or
     real-time: a compositor shows whole buffers, and one that ran before the programs on their processor, as
     e2e.Session's X server does, would hold their input back while it composites."""
-    tool = ('TOVIX_POINTER',)  # the input tool's variable, and its arguments
-    screenshots = True
+    tool, shots = ('TOVIX_POINTER',), 'grim'  # the input tool's variable and arguments; who takes screenshots
 
     def __init__(self, work, outputs, argv, env, config=''):
         self.runner, self.work, self.children, self.guard, self.count_only = 'native', work, [], None, False
@@ -135,7 +134,7 @@ class Desktop(Compositor):
     gnome, kwin; mutter takes none) show the pointer too, so a picture that fits has it hidden."""
 
     def __init__(self, work, outputs, argv, env, shots):
-        self.shots, self.screenshots, self.name = shots, shots is not None, os.path.basename(argv[0])
+        self.shots, self.name = shots, os.path.basename(argv[0])
         super().__init__(work, outputs, ['dbus-run-session', '--config-file=%s/config' % work, '--', 'sh', '-c',
                                          'DBUS_SYSTEM_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS exec "$@"', '-'] + argv,
                          env, BUS)
@@ -155,10 +154,6 @@ class Desktop(Compositor):
         e2e.poll(lambda: self.x.poll() is not None, 10)
         super().close()
 
-    def bus(self, *argv):
-        return subprocess.run(['gdbus', 'call', '-e'] + list(argv), env=self.client_env(), capture_output=True,
-                              text=True).stdout
-
     def capture_args(self, monitors, cursor):
         """The compositor's screenshot of the desktop, cut into the monitors. gnome-shell writes a PNG; KWin writes
         the pixels, 32-bit words 0xAARRGGBB little-endian, into the file it is handed."""
@@ -173,9 +168,8 @@ class Desktop(Compositor):
 
 class Gnome(Desktop):
     """mutter, GNOME's compositor, with virtual monitors, or gnome-shell on it (shell=True), which starts in its
-    overview (an Escape leaves it) and takes screenshots for gdbus in its unsafe mode alone. Input comes through
-    mutter's remote desktop, whose seat gains its keyboard at its first key: on plain mutter a program started
-    before would have none."""
+    overview (an Escape leaves it) and takes screenshots for gdbus in its unsafe mode alone. On mutter's remote
+    desktop a seat gains its keyboard at the first key: a program started before would have none."""
     tool = ('TOVIX_POINTER', '--mutter')
 
     def __init__(self, work, shell=False, outputs=GNOME):
@@ -183,13 +177,18 @@ class Gnome(Desktop):
                          ['--wayland', '--headless', '--no-x11', '--wayland-display=wayland-0'] +
                          sum((['--virtual-monitor', '%dx%d' % o[1:3]] for o in outputs), []), {},
                          'gnome' if shell else None)
-        overview = lambda: self.bus('-d', 'org.gnome.Shell', '-o', '/org/gnome/Shell', '-m',
-                                    'org.freedesktop.DBus.Properties.Get', 'org.gnome.Shell', 'OverviewActive')
+        shell_call = lambda *argv: subprocess.run(['gdbus', 'call', '-e', '-d', 'org.gnome.Shell', '-o',
+                                                   '/org/gnome/Shell', '-m', *argv], env=self.client_env(),
+                                                  capture_output=True, text=True)
+        overview = lambda: shell_call('org.freedesktop.DBus.Properties.Get', 'org.gnome.Shell', 'OverviewActive').stdout
         if shell and not e2e.poll(lambda: 'true' in overview(), 20):
             raise RuntimeError('gnome-shell shows no overview; see %s/compositor.log' % work)
         self.key('escape' if shell else 'shift')
         if shell and not e2e.poll(lambda: 'false' in overview(), 5):
             raise RuntimeError('gnome-shell stays in its overview')
+        if shell:  # its banners, that the screen cannot lock here, would cover the pictures for seconds
+            shell_call('org.gnome.Shell.Eval', 'Main.messageTray.bannerBlocked = true; '
+                       'Main.messageTray.getSources().forEach(s => s.destroy())')
 
 
 class Kwin(Desktop):

@@ -15,7 +15,7 @@ def shown(s, p, device='wl_pointer'):
     """p covers the outputs: its picture fits; on mutter, which takes no screenshots, the pointer (or keyboard) has
     entered a surface of p's (its WAYLAND_DEBUG log)."""
     entered = lambda: re.search(device + r'@\d+\.enter\(', said(p)) or p.poll() is not None
-    check(fits(s, p) if s.screenshots else e2e.poll(entered, 20) and p.poll() is None,
+    check(fits(s, p) if s.shots else e2e.poll(entered, 20) and p.poll() is None,
           '%s: no %s enters a surface of its own:\n%s' % (p.prog, device, said(p)[-2000:]))
 
 
@@ -27,7 +27,7 @@ def run(s, prog, kind, x11=False, quiet=False, at=AT):
     k = [o[5] for o in s.outputs if o[3] <= at[0] < o[3] + o[1] // o[5] and o[4] <= at[1] < o[4] + o[2] // o[5]][0]
     s.point(*at)
     p = s.launch(prog, user=True, **{'WAYLAND_DISPLAY': None} if x11 else {},
-                 **{} if s.screenshots else {'WAYLAND_DEBUG': 'client'})
+                 **{} if s.shots else {'WAYLAND_DEBUG': 'client'})
     if x11:  # sway hands an override-redirect window the pointer, which hides it there, at the next move
         print('through Xwayland, with DISPLAY alone:')
         time.sleep(3)
@@ -35,12 +35,12 @@ def run(s, prog, kind, x11=False, quiet=False, at=AT):
         s.move('move', -2, 0)
     shown(s, p)
     if quiet:
-        time.sleep(0 if s.screenshots else 1)  # mutter still animates the surface's opening when the pointer enters
+        time.sleep(0 if s.shots else 1)  # mutter still animates the surface's opening when the pointer enters
         for dx, dy in QUIET:
             s.move('move', dx / k, dy / k)
         s.key('shift')
         what = 'moves of 1 and 2 pixels and back, and a bare Shift'
-        if s.screenshots:
+        if s.shots:
             goes_on(s, p, what)
         else:  # p has read the moves and runs on
             check(e2e.poll(lambda: said(p).count('.motion(') >= len(QUIET), 5) and
