@@ -39,6 +39,13 @@ foreach(program tiles quads)
     install(FILES packaging/xscreensaver/${NAME}.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/xscreensaver/config)
     install(FILES ${packaged}/${NAME}.6.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
 endforeach()
+# tovix-idle, which runs them as a screen saver where no daemon does: on PATH, with its man page and
+# a systemd user unit (the relative folder is on the user manager's path under /usr and /usr/local).
+install(TARGETS tovix-idle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+configure_file(packaging/tovix-idle.1.in ${packaged}/tovix-idle.1 @ONLY)
+list(APPEND zipped tovix-idle.1)
+install(FILES ${packaged}/tovix-idle.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES packaging/systemd/tovix-idle.service DESTINATION lib/systemd/user)
 configure_file(packaging/debian/changelog.in ${packaged}/changelog @ONLY)
 list(APPEND zipped changelog)
 install(FILES ${packaged}/changelog.gz packaging/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -62,5 +69,6 @@ set(CPACK_PACKAGE_DESCRIPTION "Two screen savers for X. tovixtiles piles up smal
 into a mosaic over black, one on every monitor at a time, coloured by their
 place on the screen. tovixquads piles up squares of one colour, 36 at a
 time, on an orange ground drawn with OpenGL. Both run under xscreensaver
-and xsecurelock, or by hand.")
+and xsecurelock, or by hand; on Wayland (GNOME, KDE Plasma, sway) tovix-idle
+starts them when the session goes idle.")
 include(CPack)

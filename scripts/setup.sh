@@ -13,6 +13,8 @@ packages=(
     libx11-dev libxext-dev libxfixes-dev libxtst-dev
     libegl-dev libegl-mesa0 libgl1-mesa-dri libsdl2-dev
     libwayland-dev wayland-protocols libxkbcommon-dev
+    # tovix-idle: sd-bus for GNOME's idle monitor, KDE's idle protocol for sway's; systemd checks its unit.
+    libsystemd-dev plasma-wayland-protocols systemd
     imagemagick xdotool x11-utils x11-xserver-utils
     procps gnuplot-nox strace python3 clang libclang-rt-14-dev libbenchmark-dev
     # Packages, and the screen-saver daemons that run the programs.

@@ -13,7 +13,7 @@ cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$jobs"
 (cd build/mingw && cpack -G ZIP >/dev/null)
 cmake --preset native-release >/dev/null
-cmake --build --preset native-release -j "$jobs" --target tovixtiles tovixquads packaged_docs
+cmake --build --preset native-release -j "$jobs" --target tovixtiles tovixquads tovix-idle packaged_docs
 (cd build/native-release && cpack -G DEB >/dev/null)
 
 cmake --preset native -DTOVIX_WINDOWS_BUILD_DIR="$PWD/build/mingw" -DTOVIX_RELEASE_BUILD_DIR="$PWD/build/native-release" >/dev/null

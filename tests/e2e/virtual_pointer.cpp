@@ -5,6 +5,8 @@
 //   move DX DY    relative motion          to X Y W H    absolute: X of W across the outputs' box
 //   click         the left button          wheel N       N notches of the wheel (negative: up)
 //   key [CODE...] evdev keys pressed in turn and released in reverse; the A key without one
+//   inhibit       an idle inhibitor on a surface of its own (idle-inhibit-unstable-v1, not with --mutter)
+//   release       that inhibitor gone
 // With -t it answers instead the monotonic clock's nanoseconds just before the request is flushed, and
 // once the compositor has answered the roundtrip that follows (so has passed the input on).
 #include <linux/input-event-codes.h>
@@ -22,10 +24,12 @@
 #include <vector>
 
 #include "fake-input.h"
+#include "idle-inhibit-unstable-v1.h"
 #include "virtual-keyboard.h"
 #include "virtual-pointer.h"
 // The scanner's C, in this file so that it compiles as C++.
 #include "fake-input.c"
+#include "idle-inhibit-unstable-v1.c"
 #include "virtual-keyboard.c"
 #include "virtual-pointer.c"
 
@@ -37,6 +41,8 @@ wl_seat *seat;
 org_kde_kwin_fake_input *kde;
 zwlr_virtual_pointer_v1 *p;
 zwp_virtual_keyboard_v1 *k;
+wl_compositor *compositor;
+zwp_idle_inhibit_manager_v1 *inhibitors;
 sd_bus *bus;
 std::string session = "/org/gnome/Mutter/RemoteDesktop";  // mutter's once made
 
@@ -53,6 +59,11 @@ void Global(void *, wl_registry *registry, uint32_t name, const char *interface,
     else if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 && version >= 4)
         kde = static_cast<org_kde_kwin_fake_input *>(
             wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
+    else if (std::strcmp(interface, wl_compositor_interface.name) == 0)
+        compositor = static_cast<wl_compositor *>(wl_registry_bind(registry, name, &wl_compositor_interface, 1));
+    else if (std::strcmp(interface, zwp_idle_inhibit_manager_v1_interface.name) == 0)
+        inhibitors = static_cast<zwp_idle_inhibit_manager_v1 *>(
+            wl_registry_bind(registry, name, &zwp_idle_inhibit_manager_v1_interface, 1));
 }
 
 long long Nanoseconds()
@@ -165,6 +176,8 @@ int main(int argc, char **argv)
         Key(KEY_LEFTSHIFT, true), Key(KEY_LEFTSHIFT, false);
         wl_display_roundtrip(display);
     }
+    wl_surface *surface = nullptr;
+    zwp_idle_inhibitor_v1 *inhibitor = nullptr;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     char line[128];
     while (std::fgets(line, sizeof line, stdin) != nullptr) {
@@ -197,6 +210,13 @@ int main(int argc, char **argv)
                                                   n);
         } else if (std::sscanf(line, "wheel %d", &n) == 1 && kde != nullptr) {
             org_kde_kwin_fake_input_axis(kde, WL_POINTER_AXIS_VERTICAL_SCROLL, wl_fixed_from_int(15 * n));
+        } else if (std::strcmp(line, "inhibit\n") == 0 && inhibitors != nullptr && inhibitor == nullptr) {
+            surface = wl_compositor_create_surface(compositor);
+            inhibitor = zwp_idle_inhibit_manager_v1_create_inhibitor(inhibitors, surface);
+        } else if (std::strcmp(line, "release\n") == 0 && inhibitor != nullptr) {
+            zwp_idle_inhibitor_v1_destroy(inhibitor);
+            wl_surface_destroy(surface);
+            inhibitor = nullptr;
         } else if (keys.empty()) {
             std::fprintf(stderr, "virtual_pointer: what is %s", line);
             return 2;

@@ -85,6 +85,10 @@ class Compositor(e2e.Session):
         """Keys of KEYS pressed in turn, released in reverse."""
         self.move('key', *(KEYS[n] for n in names))
 
+    def kill(self):
+        """The compositor dies at once, as in a crash."""
+        os.kill(self.x.pid, signal.SIGKILL)
+
 
 class Sway(Compositor):
     """sway with the outputs given, placed by its config, and Xwayland, whose DISPLAY it serves too."""

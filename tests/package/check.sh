@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The packages as a user receives them: the .deb's files, its computed dependencies and lintian's
-# verdict; the Windows ZIP's files, the manifest and version resource of each Windows binary, and the
+# The packages as a user receives them: the .deb's files, its computed dependencies, lintian's
+# verdict and systemd's on the user unit; the Windows ZIP's files, the manifest and version resource of each Windows binary, and the
 # name each .scr gives Windows' Screen Saver Settings (string 1).
 #   check.sh DEB ZIP
 set -uo pipefail
@@ -15,15 +15,27 @@ for name in tovixtiles tovixquads; do
         grep -qx "./$path" <<<"$files" || fail "the .deb has no /$path"
     done
 done
+for path in usr/bin/tovix-idle usr/share/man/man1/tovix-idle.1.gz usr/lib/systemd/user/tovix-idle.service; do
+    grep -qx "./$path" <<<"$files" || fail "the .deb has no /$path"
+done
 grep -qx './usr/share/doc/tovix/copyright' <<<"$files" || fail "the .deb has no copyright file"
 # dpkg-shlibdeps' work: the libraries the programs link, with versions it found.
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libsdl2-2.0-0 libx11-6 libxext6 libegl1 libwayland-client0 libxkbcommon0; do
+for library in libc6 libsdl2-2.0-0 libx11-6 libxext6 libegl1 libwayland-client0 libxkbcommon0 libsystemd0; do
     [[ $depends =~ (^|, )$library( \(|,|$) ]] || fail "Depends lacks $library: $depends"
 done
 dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/xscreensaver/config/tovixtiles.xml |
     python3 -c 'import sys, xml.dom.minidom as x; x.parse(sys.stdin)' || fail "tovixtiles.xml is not well-formed"
 lintian --fail-on error "$deb" || fail "lintian finds errors"
+# The user unit as systemd reads it, starting the package's own tovix-idle: silent about every line.
+unpacked=$(mktemp -d)
+dpkg-deb -x "$deb" "$unpacked"
+mkdir -m 700 "$unpacked/run"
+sed "s|^ExecStart=tovix-idle |ExecStart=$unpacked/usr/bin/tovix-idle |" "$unpacked/usr/lib/systemd/user/tovix-idle.service" \
+    >"$unpacked/tovix-idle.service"
+said=$(XDG_RUNTIME_DIR=$unpacked/run systemd-analyze --user verify --man=no "$unpacked/tovix-idle.service" 2>&1) &&
+    [[ -z $said ]] || fail "systemd finds fault with the user unit: $said"
+rm -rf "$unpacked"
 
 listed=$(unzip -Z1 "$zip")
 dir=tovix-$(basename "$zip" -win64.zip | sed 's/^tovix-//')-win64
