@@ -22,8 +22,8 @@ def shown(s, p):
 def run(s, prog, kind, x11=False, quiet=False, at=AT):
     """One start of prog as a desktop's user runs it, natively or through Xwayland, with the pointer over the
     screen at `at`: its picture (through Xwayland still there after 3 s without input), quiet moves in the pixels
-    of the output there and a bare Shift that must not end it, and the end by kind of input within a second while
-    every core is busy, or by the compositor killed mid-run (gone), with 0 and one line."""
+    of the output there and a bare Shift that must not end it, and the end by kind of input within 3 s while every
+    core is busy (at a fair share, on the sanitised build), or by the compositor killed mid-run (gone), with 0 and one line."""
     k = [o[5] for o in s.outputs if o[3] <= at[0] < o[3] + o[1] // o[5] and o[4] <= at[1] < o[4] + o[2] // o[5]][0]
     s.point(*at)
     p = s.launch(prog, user=True, **{'WAYLAND_DISPLAY': None} if x11 else {},
@@ -52,7 +52,7 @@ def run(s, prog, kind, x11=False, quiet=False, at=AT):
         return p
     end = {'click': lambda: s.move('click'), 'wheel': lambda: s.move('wheel', 1), 'key': lambda: s.key('a'),
            'move': lambda: s.move('move', 3 / k, 0), 'close request': lambda: s.key('alt', 'f4')}[kind]
-    ends(s, p, kind, 1, end)
+    ends(s, p, kind, 3, end)
     return p
 
 
@@ -64,7 +64,7 @@ def covered(s, name):
 
 def cover_first(s):
     """Started while every core is busy, tovixquads covers every output at once, and a key typed then ends it,
-    still in its start-up; an output added later is covered within a second."""
+    still in its start-up."""
     busy = e2e.busy_jobs()
     try:
         p = s.launch('quads', user=True)
@@ -105,7 +105,7 @@ def sway(work):
         run(s, 'quads', 'key', x11=True)
         run(s, 'quads', 'click', quiet=True)
         cover_first(s)
-        ends(s, hot_plug(s), 'key', 1, lambda: s.key('a'))
+        ends(s, hot_plug(s), 'key', 3, lambda: s.key('a'))
     finally:
         s.close()
     s = wayland.Sway(work + '/scaled', [wayland.TWO[0], ('HEADLESS-2', 1600, 1200, 1280, 0, 2)])

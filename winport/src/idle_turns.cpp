@@ -18,7 +18,7 @@ constexpr long long kLookNanoseconds = 1000000;
 // Kept aside this long, the thread takes one turn, as Windows now and then lets a starved thread
 // run: on a machine kept busy for good (a build farm, volunteer computing at the lowest priority)
 // the picture moves on slowly rather than freezing, at a cost the busy work never notices.
-constexpr long long kTurnNanoseconds = 1000000000;
+constexpr long long kTurnNanoseconds = 500000000;
 
 long long CoarseNow()
 {

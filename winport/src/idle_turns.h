@@ -17,7 +17,7 @@ bool CanSeeLoad();
 
 // On the GUI thread's every message retrieval: at idle priority, while other work fills every
 // processor and no input waits to be handled, waits for input instead of returning to draw, for
-// up to a second at a time.
+// up to half a second at a time.
 void StepAsideWhileBusy();
 
 }  // namespace winport::detail
