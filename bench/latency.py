@@ -164,23 +164,22 @@ def exit_try(s, prog, who, presenter, ending, load):
     p, seen = launch(s, prog, who, presenter), []
     if not e2e.poll(lambda: p.poll() is not None or moving(s, p, who, seen), 30, 0.005) or p.poll() is not None:
         raise RuntimeError('%s did not start to draw; see %s' % (prog, p.log))
-    busy = e2e.busy_jobs([[sys.executable, '-c', 'while True: pass']] * (os.cpu_count() if load else 0))
     server = None
-    try:
-        time.sleep(random.uniform(0.05, 0.5))
-        ahead_of_load(0, 2)
-        stolen = stolen_ms()
-        if ending == 'SIGTERM':
-            sent = time.monotonic_ns()
-            os.kill(p.pid, signal.SIGTERM)
-        else:
-            sent, answered = s.inject.ask(ending if ending != 'click' or presenter == 'wayland' else 'button')
-            server = (answered - sent) / 1e6
-        at = reaped(p, 5)
-        stolen = stolen_ms() - stolen
-    finally:
-        ahead_of_load(0, 0)
-        stop(*busy)
+    with e2e.busy_jobs(None if load else []):
+        try:
+            time.sleep(random.uniform(0.05, 0.5))
+            ahead_of_load(0, 2)
+            stolen = stolen_ms()
+            if ending == 'SIGTERM':
+                sent = time.monotonic_ns()
+                os.kill(p.pid, signal.SIGTERM)
+            else:
+                sent, answered = s.inject.ask(ending if ending != 'click' or presenter == 'wayland' else 'button')
+                server = (answered - sent) / 1e6
+            at = reaped(p, 5)
+            stolen = stolen_ms() - stolen
+        finally:
+            ahead_of_load(0, 0)
     if at is None or p.returncode != 0:
         stop(p)
         return None, server, stolen
@@ -215,22 +214,22 @@ def cover_try(s, prog, presenter, load):
     on every output."""
     if presenter == 'wayland' and s.probe.wait('enter', 5) is None:
         raise RuntimeError('the focus probe never got the keyboard; see %s' % s.work)
-    busy = e2e.busy_jobs([[sys.executable, '-c', 'while True: pass']] * (os.cpu_count() if load else 0))
     p, looks = None, []
 
     def look():
         looks.append(time.monotonic_ns())
         return covered(s)
-    try:
-        p = launch(s, prog, 'user', presenter)
-        ahead_of_load(0, 2)  # after the start: the program would inherit it
-        if presenter == 'wayland':
-            up = s.probe.wait('leave', 10)
-            return (up - p.when_ns) / 1e6 if up is not None and e2e.poll(lambda: covered(s), 5) else None
-        return (looks[-1] - p.when_ns) / 1e6 if e2e.poll(look, 10, 0.001) else None
-    finally:
-        ahead_of_load(0, 0)
-        stop(*busy, *[p] * (p is not None))
+    with e2e.busy_jobs(None if load else []):
+        try:
+            p = launch(s, prog, 'user', presenter)
+            ahead_of_load(0, 2)  # after the start: the program would inherit it
+            if presenter == 'wayland':
+                up = s.probe.wait('leave', 10)
+                return (up - p.when_ns) / 1e6 if up is not None and e2e.poll(lambda: covered(s), 5) else None
+            return (looks[-1] - p.when_ns) / 1e6 if e2e.poll(look, 10, 0.001) else None
+        finally:
+            ahead_of_load(0, 0)
+            stop(*[p] * (p is not None))
 
 
 def percentile(values, q):

@@ -3,7 +3,7 @@ xdotool and a CPU-bound job on every core. What this starts dies with it, even w
 Paths come from the environment: TOVIX_JUDGE, TOVIX_TILES, TOVIX_QUADS; for Wine TOVIX_WINE64,
 TOVIX_WINESERVER, TOVIX_WINEPREFIX, TOVIX_TILES_EXE, TOVIX_QUADS_EXE.
    python3 e2e.py prefix|kill    makes a new Wine prefix, or ends every process of it"""
-import atexit, ctypes, glob, os, pwd, re, shutil, signal, subprocess, sys, tempfile, time
+import atexit, contextlib, ctypes, glob, os, pwd, re, shutil, signal, subprocess, sys, tempfile, time
 
 # Monitors (W, H, X, Y on the root) in Windows' enumeration order, primary first.
 LAYOUTS = {'one': [(1024, 768, 0, 0)], 'two': [(1024, 768, 800, 0), (800, 600, 0, 0)]}
@@ -77,13 +77,19 @@ def spawn(argv, before=lambda: None, session=False, **kw):
                             preexec_fn=lambda: (before(), _libc.prctl(1, signal.SIGTERM)), **kw)
 
 
+@contextlib.contextmanager
 def busy_jobs(jobs=None):
-    """CPU-bound processes at normal priority in this session, by default one on every core, once each has had
-    some processor time, as a user's build would be."""
+    """While it lasts, CPU-bound processes at normal priority in this session, by default one on every core, once
+    each has had some processor time, as a user's build would be."""
     busy = [spawn(job) for job in ([[sys.executable, '-c', 'while True: pass']] * os.cpu_count()
                                    if jobs is None else jobs)]
-    poll(lambda: all(sum(map(int, proc(b.pid, 'stat').rpartition(') ')[2].split()[11:13])) > 5 for b in busy), 5)
-    return busy
+    try:
+        poll(lambda: all(sum(map(int, proc(b.pid, 'stat').rpartition(') ')[2].split()[11:13])) > 5 for b in busy), 5)
+        yield
+    finally:
+        for b in busy:
+            b.kill()
+            b.wait()
 
 
 def fresh(work):
@@ -283,18 +289,15 @@ class Session:
     def end_under_load(self, p, ending, limit, jobs=None):
         """Sends ending while CPU-bound jobs run, by default one on every core: p's exit code and the seconds it
         took (None and limit if it still runs)."""
-        busy = busy_jobs(jobs)
-        try:
-            os.setpriority(os.PRIO_PROCESS, 0, -10)  # our own wait for the processor is not what is measured
-            start = time.monotonic()
-            ending()
-            ended = poll(lambda: p.poll() is not None, limit, 0.002)
-            return p.returncode if ended else None, time.monotonic() - start
-        finally:
-            os.setpriority(os.PRIO_PROCESS, 0, 0)
-            for b in busy:
-                b.kill()
-                b.wait()
+        with busy_jobs(jobs):
+            try:
+                os.setpriority(os.PRIO_PROCESS, 0, -10)  # our own wait for the processor is not what is measured
+                start = time.monotonic()
+                ending()
+                ended = poll(lambda: p.poll() is not None, limit, 0.002)
+                return p.returncode if ended else None, time.monotonic() - start
+            finally:
+                os.setpriority(os.PRIO_PROCESS, 0, 0)
 
     def left_behind(self, p):
         """Processes p leaves after 3 s: in its group (bar Wine's own services) or running its file."""

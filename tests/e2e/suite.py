@@ -65,19 +65,14 @@ def ends(s, p, kind, limit, end=None, jobs=None):
 def steps_aside(s, p):
     """While a CPU-bound job fills every core, in another session than p's, p draws two turns a second at most (a
     tile on each monitor, or a frame), where it draws thousands alone; then it draws on."""
-    busy = e2e.busy_jobs()
-    try:
+    with e2e.busy_jobs():
         time.sleep(0.2)  # what was under way when the job started
         fit, before, _ = s.judge(p)
         time.sleep(2)
         still, after, judged = s.judge(p)
-        drawn = [a - b for a, b in zip(after, before)]
-        check(fit and still and len(drawn) == len(before) and max(drawn) <= 6,
-              '%s drew beside a job on every core: %s, then %s\n%s' % (p.prog, before, after, judged))
-    finally:
-        for b in busy:
-            b.kill()
-            b.wait()
+    drawn = [a - b for a, b in zip(after, before)]
+    check(fit and still and len(drawn) == len(before) and max(drawn) <= 6,
+          '%s drew beside a job on every core: %s, then %s\n%s' % (p.prog, before, after, judged))
     goes_on(s, p, "the job's end")
 
 

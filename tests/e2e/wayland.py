@@ -2,8 +2,7 @@
 placed by its config, Xwayland on), run as a user of the suite's own since sway refuses root; GNOME's (mutter
 43, and gnome-shell 43 on it) and KDE's (KWin 5.27), each with a session bus of its own. The judge reads captures
 by grim on sway, else the compositor's own screenshots; the pointer and keys come from tovix_virtual_pointer
-(TOVIX_POINTER). What this starts dies with it.
-   python3 wayland.py shell    sway with two outputs until Ctrl-C, with what a program run by hand needs"""
+(TOVIX_POINTER). What this starts dies with it."""
 import json, os, pwd, re, shutil, signal, subprocess, sys
 sys.dont_write_bytecode = True  # no cache files in the source tree
 import e2e
@@ -151,10 +150,6 @@ class Desktop(Compositor):
             self.bus.kill()
             raise
 
-    def kill(self):
-        """The compositor dies at once, as in a crash."""
-        self.x.kill()
-
     def close(self):
         try:
             super().close()
@@ -217,17 +212,3 @@ class Kwin(Desktop):
                                          'wayland-0', '--no-lockscreen', '--no-global-shortcuts', '--no-kactivities'],
                          {'KWIN_WAYLAND_NO_PERMISSION_CHECKS': '1', 'KWIN_SCREENSHOT_NO_PERMISSION_CHECKS': '1',
                           'QT_LOGGING_RULES': 'kwin_*.debug=false'}, 'kwin')
-
-
-def shell():
-    s = Sway('/tmp/tovix-wayland-shell')
-    try:
-        print('WAYLAND_DISPLAY=%s XDG_RUNTIME_DIR=%s DISPLAY=%s SWAYSOCK=%s' %
-              (s.env['WAYLAND_DISPLAY'], s.runtime, s.display, s.env['SWAYSOCK']), flush=True)
-        s.x.wait()
-    finally:
-        s.close()
-
-
-if __name__ == '__main__':
-    shell() if sys.argv[1:] == ['shell'] else sys.exit(__doc__)

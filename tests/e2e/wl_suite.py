@@ -65,8 +65,7 @@ def covered(s, name):
 def cover_first(s):
     """Started while every core is busy, tovixquads covers every output at once, and a key typed then ends it,
     still in its start-up."""
-    busy = e2e.busy_jobs()
-    try:
+    with e2e.busy_jobs():
         p = s.launch('quads', user=True)
         check(e2e.poll(lambda: all(covered(s, o[0]) for o in s.outputs), 10, 0.01),
               'quads did not cover every output under load:\n' + said(p))
@@ -75,10 +74,6 @@ def cover_first(s):
         s.key('a')
         check(e2e.poll(lambda: p.poll() is not None, 10) and p.returncode == 0,
               'quads, covering, did not end on a key under load: %s\n%s' % (p.poll(), said(p)))
-    finally:
-        for b in busy:
-            b.kill()
-            b.wait()
 
 
 def hot_plug(s):

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <thread>
 
-#include "idle_turns.h"
 #include "input_watch.h"
 #include "port_fixture.h"
 
@@ -67,25 +66,6 @@ TEST_F(PortTest, IdlePriorityWithoutTheRightToLeaveSchedIdleKeepsTheThreadsOwnPr
     ASSERT_EQ(waitpid(child, &status, 0), child);
     // 1: rights kept, 2: refused, 4: not SCHED_OTHER, 8: niced, 16: not reported idle
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
-}
-
-TEST(IdleTurns, OthersFillTheProcessorsWhenTheRunnableThreadsBesideTheReaderAreAsMany)
-{
-    struct Row {
-        const char *loadavg;
-        long processors;
-        bool full;
-    } rows[] = {
-        {"2.00 1.50 0.70 3/412 9876\n", 2, true},  // two others and the reader
-        {"2.00 1.50 0.70 2/412 9876\n", 2, false},
-        {"0.10 0.05 0.01 1/98 31\n", 1, false},  // the reader alone
-        {"0.10 0.05 0.01 17/98 31\n", 16, true},
-        {"0.10 0.05 0.01 /98 31\n", 1, false},  // not what the kernel writes: never busy
-        {"", 1, false},
-        {"0.10 0.05 0.01 9/98 31\n", 0, false},
-    };
-    for (const Row &row : rows)
-        EXPECT_EQ(winport::detail::OthersFillProcessors(row.loadavg, row.processors), row.full) << row.loadavg;
 }
 
 // A pipe stands for the display connection; this thread is the GUI thread at idle priority.
