@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """What a CPU-bound job on every core (bench/burner) gets done beside a program, against alone with the program
-stopped, in interleaved rounds: per program and display (x11: Xvfb 1920x1080; wayland: a headless sway with one
-1920x1080 output; wine: the .exe on Xvfb), with the program run by an ordinary user with a desktop's default limits
+stopped, in interleaved rounds: per program and display (x11: Xvfb 1920x1080; daemon: the program in a window of
+that size handed over as a screen-saver daemon does; wayland: a headless sway with one 1920x1080 output; wine: the
+.exe on Xvfb), with the program run by an ordinary user with a desktop's default limits
 or by root, in a session of its own, and the job in that session or in another.
-   politeness.py [--rounds N] [--seconds S] [--displays x11,wayland,wine] PROGRAM... WORK_DIR
+   politeness.py [--rounds N] [--seconds S] [--displays x11,daemon,wayland,wine] PROGRAM... WORK_DIR
 PROGRAM is tiles or quads. Prints a table of the mean share the job kept; writes each row with its rounds to
 WORK_DIR/rows.json and each row against the target (98%; Wine's have none) to WORK_DIR/targets.txt.
-Needs TOVIX_TILES, TOVIX_QUADS (optimised builds), TOVIX_BURNER; for wine TOVIX_TILES_EXE, TOVIX_QUADS_EXE,
+Needs TOVIX_TILES, TOVIX_QUADS (optimised builds), TOVIX_BURNER; for daemon TOVIX_INJECT; for wine TOVIX_TILES_EXE, TOVIX_QUADS_EXE,
 TOVIX_WINE64, TOVIX_WINESERVER and TOVIX_WINEPREFIX (a ready prefix)."""
 import argparse, json, os, signal, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
@@ -33,7 +34,7 @@ class Program:
 
     def __init__(self, s, prog, who):
         exe = e2e.reachable(s.exe(prog)) if who == 'user' else s.exe(prog)
-        argv = [exe] if s.runner == 'native' else [os.environ['TOVIX_WINE64'], exe]
+        argv = [exe] + s.args if s.runner == 'native' else [os.environ['TOVIX_WINE64'], exe]
         env = s.client_env() if s.runner == 'native' else e2e.wine_env(DISPLAY=s.display)
         with open('%s/%s-%s.log' % (s.work, prog, who), 'w') as log:
             job = e2e.reachable(os.environ['TOVIX_BURNER'])
@@ -50,6 +51,16 @@ class Program:
     def close(self):
         self.leader.stdin.close()
         self.leader.wait()
+
+
+def daemon_window(s):
+    """Arguments that hand the programs a window as a screen-saver daemon does: bench/inject's, kept mapped while it
+    runs."""
+    s.keeper = e2e.spawn([os.environ['TOVIX_INJECT']], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+                         env=dict(os.environ, DISPLAY=s.display))
+    s.keeper.stdin.write('window\n')
+    s.keeper.stdin.flush()
+    return ['-window-id', s.keeper.stdout.readline().strip()]
 
 
 def job_elsewhere(seconds):
@@ -98,7 +109,7 @@ def main():
     a = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     a.add_argument('--rounds', type=int, default=2)
     a.add_argument('--seconds', type=float, default=4)
-    a.add_argument('--displays', default='x11,wayland,wine')
+    a.add_argument('--displays', default='x11,daemon,wayland,wine')
     a.add_argument('programs', nargs='+')
     opts = a.parse_args()
     work, programs, rows = opts.programs[-1], opts.programs[:-1], []
@@ -106,14 +117,18 @@ def main():
         if display == 'wayland':
             s = wayland.Sway(work + '/wayland', [('HEADLESS-1', *SIZE, 1)])
         else:
-            s = e2e.Session('native' if display == 'x11' else 'wine', [SIZE], '%s/%s' % (work, display), pin=False)
+            s = e2e.Session('wine' if display == 'wine' else 'native', [SIZE], '%s/%s' % (work, display), pin=False)
         s.display_kind = display
+        s.args = daemon_window(s) if display == 'daemon' else []
         try:
             for prog in programs:
                 # Wine's prefix is root's: the user rows are the native programs'.
                 for who in ('user', 'root') if display != 'wine' else ('root',):
                     rows += measure(s, prog, who, opts.rounds, opts.seconds)
         finally:
+            if hasattr(s, 'keeper'):
+                s.keeper.stdin.close()
+                s.keeper.wait()
             s.close()
     with open(work + '/rows.json', 'w') as f:
         f.writelines(json.dumps(r, separators=(',', ':')) + '\n' for r in rows)

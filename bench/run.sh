@@ -50,7 +50,7 @@ if [[ ${1:-} == latency ]]; then
     exit 0
 fi
 if [[ ${1:-} == politeness ]]; then
-    { politeness --displays x11,wayland; echo; echo "Targets"; cat "$work/politeness/targets.txt"; } |
+    { politeness --displays x11,daemon,wayland; echo; echo "Targets"; cat "$work/politeness/targets.txt"; } |
         tee "$out/politeness.txt"
     exit 0
 fi
