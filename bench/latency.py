@@ -25,8 +25,8 @@ request (so has delivered the input).
 Prints one line per row, each exit try over the target after it with "host": the processor time the hypervisor gave
 to other machines meanwhile, summed over the processors (a stall of the whole machine shows there, not as the
 program's). Writes one JSON line per row, every time included, to WORK_DIR/rows.json, and each row under load against
-its target to WORK_DIR/targets.txt (cover rows: on wayland). Needs TOVIX_TILES, TOVIX_QUADS (optimised builds), TOVIX_INJECT, TOVIX_POINTER
-and TOVIX_FOCUS_PROBE."""
+its target to WORK_DIR/targets.txt (the cover's on wayland only). Needs TOVIX_TILES, TOVIX_QUADS (optimised builds),
+TOVIX_INJECT, TOVIX_POINTER and TOVIX_FOCUS_PROBE."""
 import argparse, ctypes, json, math, os, random, select, signal, subprocess, sys, time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
 sys.dont_write_bytecode = True  # no cache files in the source tree
