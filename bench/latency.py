@@ -309,7 +309,7 @@ def session(presenter, work):
 def main():
     a = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     a.add_argument('--tries', type=int, default=100)
-    a.add_argument('--idle-tries', type=int, default=10)
+    a.add_argument('--idle-tries', type=int, default=20)
     a.add_argument('--cover-tries', type=int, default=20)
     a.add_argument('--programs', default='tiles,quads')
     a.add_argument('--parts', default='exit,cover')

@@ -107,7 +107,7 @@ def targets(rows):
 
 def main():
     a = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    a.add_argument('--rounds', type=int, default=3)
+    a.add_argument('--rounds', type=int, default=2)
     a.add_argument('--seconds', type=float, default=4)
     a.add_argument('--displays', default='x11,daemon,wayland,wine')
     a.add_argument('programs', nargs='+')
