@@ -235,7 +235,11 @@ class Session:
             os.close(self.guard)
             assert clean, 'processes of the Wine prefix survive: %s' % prefix_processes()
         self.x.terminate()
-        self.x.wait()
+        try:
+            self.x.wait(10)
+        except subprocess.TimeoutExpired:  # stuck where it cannot take the signal
+            self.x.kill()
+            self.x.wait()
 
     def exe(self, prog):
         return os.environ[('TOVIX_%s' if self.runner == 'native' else 'TOVIX_%s_EXE') % prog.upper()]

@@ -121,7 +121,11 @@ def gnome(work):
         run(s, 'tiles', 'close request')
     finally:
         s.close()
-    s = wayland.Gnome(work + '/shell', shell=True)
+    try:
+        s = wayland.Gnome(work + '/shell', shell=True)
+    except RuntimeError as e:  # now and then it deadlocks at start, in a child it forked and never ran
+        print('gnome-shell did not come up (%s); once more' % e)
+        s = wayland.Gnome(work + '/shell', shell=True)
     try:
         run(s, 'tiles', 'click', quiet=True)
         run(s, 'quads', 'key')
